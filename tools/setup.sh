@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs what building and testing need on Debian 12, and nothing when it is all there.
+set -eu
+packages=(
+  cmake make g++ python3 binutils
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev
+  googletest libgtest-dev libbenchmark-dev zlib1g-dev libturbojpeg0-dev
+  wine64 xvfb xauth x11-utils
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  sudo_cmd=""
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=sudo
+  $sudo_cmd apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
