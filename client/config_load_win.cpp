@@ -1,0 +1,78 @@
+// Loading HVInfo.conf from the current directory, once per process.
+#include <windows.h>
+
+#include <cstring>
+
+#include "client/client_runtime_win.h"
+#include "client/hardware_profile.h"
+#include "client/machine_id.h"
+#include "client/run_once_win.h"
+#include "client/server_choice.h"
+
+ClientState g_client;
+ClientConfig g_client_config;
+
+namespace {
+
+constexpr char kConfigFileName[] = "HVInfo.conf";
+constexpr char kConfigSection[] = "HVINFO";
+constexpr DWORD kCurrentDirectorySize = 256;
+
+OnceFlag g_config_once;
+uint32_t g_selection_counter = 1;
+
+struct ConfigTexts {
+  char server_port[kConfigValueSize];
+  char server_host[kConfigValueSize];
+  char cycle_gather[kConfigValueSize];
+  char repeat_send[kConfigValueSize];
+};
+
+// The file sits in the current directory, not beside the library. A directory too long for the
+// buffer leaves the path unbuilt and the defaults in force.
+bool BuildConfigPath(char* path, size_t capacity) {
+  char directory[kCurrentDirectorySize];
+  DWORD length = GetCurrentDirectoryA(sizeof directory, directory);
+  if (length == 0 || length >= sizeof directory) return false;
+  if (length + 1 + sizeof kConfigFileName > capacity) return false;
+  std::memcpy(path, directory, length);
+  path[length] = '\\';
+  std::memcpy(path + length + 1, kConfigFileName, sizeof kConfigFileName);
+  return true;
+}
+
+ConfigValues ReadConfigValues(ConfigTexts& texts) {
+  char path[kCurrentDirectorySize];
+  if (!BuildConfigPath(path, sizeof path)) return DefaultConfigValues();
+  const ConfigValues defaults = DefaultConfigValues();
+  GetPrivateProfileStringA(kConfigSection, "ServerPort", defaults.server_port, texts.server_port, kConfigValueSize, path);
+  GetPrivateProfileStringA(kConfigSection, "ServerHost", defaults.server_host, texts.server_host, kConfigValueSize, path);
+  GetPrivateProfileStringA(kConfigSection, "CycleGatherOption", defaults.cycle_gather, texts.cycle_gather,
+                           kConfigValueSize, path);
+  GetPrivateProfileStringA(kConfigSection, "ClientRepeatSend", defaults.repeat_send, texts.repeat_send,
+                           kConfigValueSize, path);
+  return ConfigValues{texts.server_port, texts.server_host, texts.cycle_gather, texts.repeat_send};
+}
+
+void LoadClientConfigOnce() {
+  ConfigTexts texts = {};
+  ParseClientConfig(ReadConfigValues(texts), g_client_config);
+  ChooseServer(g_client_config, UnixTimeNow(), g_selection_counter);
+  g_client.cycle_gather = g_client_config.cycle_gather;
+  BuildMachineId(g_client.machine_id);
+  std::memset(g_client.hardware_profile, 0, sizeof g_client.hardware_profile);
+  BuildHardwareProfile(g_client.hardware_profile);
+}
+
+}  // namespace
+
+void LoadClientConfig() { RunOnce(g_config_once, LoadClientConfigOnce); }
+
+int32_t UnixTimeNow() {
+  constexpr uint64_t kFileTimeOf1970 = 116444736000000000ull;  // 100 ns ticks from 1601 to 1970
+  constexpr uint64_t kTicksPerSecond = 10000000ull;
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  uint64_t ticks = (uint64_t(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  return int32_t((ticks - kFileTimeOf1970) / kTicksPerSecond);
+}

@@ -1,0 +1,85 @@
+// The UDP transport: one socket, opened once and never closed, no reply ever read.
+#include <winsock2.h>
+#include <windows.h>
+#include <malloc.h>
+
+#include "client/client_runtime_win.h"
+#include "client/run_once_win.h"
+#include "client/send_echo.h"
+
+namespace {
+
+constexpr LONG kSocketClosed = 0;
+constexpr LONG kSocketOpening = 1;
+constexpr LONG kSocketReady = 2;
+
+OnceFlag g_winsock_once;
+volatile LONG g_socket_state = kSocketClosed;
+SOCKET g_socket = INVALID_SOCKET;
+sockaddr_in g_destination;
+bool g_has_destination = false;
+
+// The library never cleans up, so Winsock is started once per process rather than on every send.
+void StartWinsockOnce() {
+  WSADATA data;
+  if (WSAStartup(MAKEWORD(2, 2), &data) == 0 && data.wVersion != MAKEWORD(2, 2)) WSACleanup();
+}
+
+// An empty or unparsable host would make inet_addr answer INADDR_NONE, which is the broadcast
+// address 255.255.255.255: the client must never broadcast, so such a server is no destination.
+void FillDestination() {
+  ZeroMemory(&g_destination, sizeof g_destination);
+  g_destination.sin_family = AF_INET;
+  g_destination.sin_port = htons(u_short(g_client_config.chosen_port & 0xFFFF));
+  g_destination.sin_addr.s_addr = inet_addr(g_client_config.chosen_host);
+  g_has_destination = g_client_config.chosen_host[0] != 0 && g_destination.sin_addr.s_addr != INADDR_NONE;
+}
+
+// Writes the echo with one call on the standard-output handle: the CRT's stdio lock may be held by a
+// thread the crash handler has frozen.
+void EchoDatagram(const uint8_t* bytes, int length, int last_result, int failed_tries) {
+  size_t capacity = SendEchoSize(size_t(length));
+  char* text = static_cast<char*>(alloca(capacity));
+  size_t size = FormatSendEcho(bytes, size_t(length), last_result, failed_tries, text, capacity);
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (out == nullptr || out == INVALID_HANDLE_VALUE) return;
+  DWORD written;
+  WriteFile(out, text, DWORD(size), &written, nullptr);
+}
+
+}  // namespace
+
+int OpenClientSocket() {
+  RunOnce(g_winsock_once, StartWinsockOnce);
+  if (g_socket_state == kSocketReady) return 0;
+  // A thread that finds another one opening the socket does not wait for it: that thread may be
+  // frozen by the crash handler. Its datagram is dropped like any other failed send.
+  if (InterlockedCompareExchange(&g_socket_state, kSocketOpening, kSocketClosed) != kSocketClosed) {
+    return g_socket_state == kSocketReady ? 0 : 1;
+  }
+  SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
+  if (s == INVALID_SOCKET) {
+    InterlockedExchange(&g_socket_state, kSocketClosed);
+    return 1;
+  }
+  FillDestination();
+  g_socket = s;
+  InterlockedExchange(&g_socket_state, kSocketReady);
+  return 0;
+}
+
+int SendDatagram(const uint8_t* bytes, int length) {
+  if (OpenClientSocket() != 0 || g_socket == INVALID_SOCKET || g_socket == 0) return 0;
+  if (!g_has_destination) return 0;
+  const int attempts = int(g_client_config.send_attempts);
+  int result = 0;
+  int failed = 0;
+  for (int attempt = 0; attempt < attempts; ++attempt) {
+    result = sendto(g_socket, reinterpret_cast<const char*>(bytes), length, 0,
+                    reinterpret_cast<const sockaddr*>(&g_destination), sizeof g_destination);
+    if (result == length) break;
+    ++failed;
+  }
+  EchoDatagram(bytes, length, result, failed);
+  return result;
+}
