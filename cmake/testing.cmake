@@ -20,8 +20,7 @@ else()
   add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
   target_compile_options(gtest PRIVATE -w)
   target_compile_options(gtest_main PRIVATE -w)
-  add_library(GTest::gtest ALIAS gtest)
-  add_library(GTest::gtest_main ALIAS gtest_main)
+  # googletest's own build defines the GTest::gtest and GTest::gtest_main aliases.
 endif()
 
 function(vx_add_native_test name)
