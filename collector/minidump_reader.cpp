@@ -1,0 +1,164 @@
+#include "minidump_reader.h"
+
+#include <cstring>
+
+#include "minidump_format.h"
+
+namespace collector {
+namespace {
+
+// Limits on what a hostile dump can make us hold and print: many module entries may point at the
+// same long name. Real processes stay far below them (a Windows path has at most 32767 units).
+constexpr uint64_t kMaxListEntries = 65536;
+constexpr uint32_t kMaxNameBytes = 65534;
+constexpr size_t kMaxNameBytesTotal = size_t{4} << 20;
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+              "the minidump structures are copied as they lie in the file");
+
+// Copies a structure from `offset`, or fails when it does not fit.
+template <typename T>
+bool ReadStruct(Bytes in, uint64_t offset, T* out) {
+  Bytes slice;
+  if (!Slice(in, offset, sizeof(T), &slice)) return false;
+  std::memcpy(out, slice.data, sizeof(T));
+  return true;
+}
+
+class Reader {
+ public:
+  Reader(Bytes dump, MinidumpInfo* info) : dump_(dump), info_(info) {}
+
+  void Fail(const std::string& problem) {
+    if (info_->error.empty()) info_->error = problem;
+  }
+
+  // The bytes of a stream, or false (and a recorded problem) when they leave the file.
+  bool StreamBytes(const MinidumpDirectory& entry, Bytes* out) {
+    if (Slice(dump_, entry.location.rva, entry.location.data_size, out)) return true;
+    Fail("stream " + std::to_string(entry.stream_type) + " lies outside the file");
+    return false;
+  }
+
+  void ReadException(Bytes stream) {
+    MinidumpExceptionStream raw;
+    if (!ReadStruct(stream, 0, &raw)) return Fail("exception stream too short");
+    MinidumpException exception;
+    exception.thread_id = raw.thread_id;
+    exception.code = raw.exception_record.exception_code;
+    exception.address = raw.exception_record.exception_address;
+    info_->exception = exception;
+  }
+
+  // A thread or module list: a 32-bit count, then that many entries, all inside the stream. Reads
+  // the entries that fit and records a problem when the count claims more.
+  template <typename T, typename Each>
+  void ReadList(Bytes stream, const char* what, Each each) {
+    uint32_t count = 0;
+    if (!ReadLe32(stream, 0, &count)) return Fail(std::string(what) + " list too short");
+    uint64_t fit = (stream.size - 4) / sizeof(T);
+    if (count > fit) Fail(std::string(what) + " list claims " + std::to_string(count) + " entries");
+    if (count > kMaxListEntries) Fail(std::string(what) + " list longer than we read");
+    for (uint64_t i = 0; i < count && i < fit && i < kMaxListEntries; ++i) {
+      T entry{};
+      ReadStruct(stream, 4 + i * sizeof(T), &entry);
+      each(entry);
+    }
+  }
+
+  // A MINIDUMP_STRING anywhere in the file: a byte length, then UTF-16LE units.
+  std::u16string ReadName(uint32_t rva) {
+    uint32_t length = 0;
+    Bytes units;
+    if (!ReadLe32(dump_, rva, &length) || length % 2 != 0 || length > kMaxNameBytes ||
+        !Slice(dump_, uint64_t{rva} + 4, length, &units)) {
+      Fail("module name at " + std::to_string(rva) + " unreadable");
+      return std::u16string();
+    }
+    if (name_bytes_ + length > kMaxNameBytesTotal) {
+      Fail("module names longer than we read");
+      return std::u16string();
+    }
+    name_bytes_ += length;
+    std::u16string name(length / 2, u'\0');
+    for (size_t i = 0; i < name.size(); ++i) {
+      name[i] = static_cast<char16_t>(units.data[2 * i] | units.data[2 * i + 1] << 8);
+    }
+    return name;
+  }
+
+  void ReadStream(const MinidumpDirectory& entry) {
+    Bytes stream;
+    switch (entry.stream_type) {
+      case kExceptionStream:
+        if (!info_->exception && StreamBytes(entry, &stream)) ReadException(stream);
+        break;
+      case kThreadListStream:
+        if (!info_->thread_ids && StreamBytes(entry, &stream)) {
+          info_->thread_ids.emplace();
+          ReadList<MinidumpThread>(stream, "thread",
+                                   [&](const MinidumpThread& t) { info_->thread_ids->push_back(t.thread_id); });
+        }
+        break;
+      case kModuleListStream:
+        if (!info_->modules && StreamBytes(entry, &stream)) {
+          info_->modules.emplace();
+          ReadList<MinidumpModule>(stream, "module", [&](const MinidumpModule& m) {
+            info_->modules->push_back(ReadName(m.module_name_rva));
+          });
+        }
+        break;
+      case USERSTREAM_EXTRAINFO:
+      case USERSTREAM_SCREENSHOT:
+      case USERSTREAM_USERINFO1:
+      case USERSTREAM_USERINFO2:
+      case USERSTREAM_USERINFO3:
+        if (!FindUserStream(*info_, entry.stream_type) && StreamBytes(entry, &stream)) {
+          info_->user_streams.push_back(MinidumpUserStream{entry.stream_type, stream});
+        }
+        break;
+      default:
+        break;
+    }
+  }
+
+  void Run() {
+    MinidumpHeader header;
+    if (!ReadStruct(dump_, 0, &header)) return Fail("shorter than a minidump header");
+    if (header.signature != kMinidumpSignature) return Fail("no MDMP signature");
+    Bytes directory;
+    if (!Slice(dump_, header.stream_directory_rva, uint64_t{header.number_of_streams} * sizeof(MinidumpDirectory),
+               &directory)) {
+      return Fail("stream directory lies outside the file");
+    }
+    for (uint32_t i = 0; i < header.number_of_streams; ++i) {
+      MinidumpDirectory entry{};
+      ReadStruct(directory, uint64_t{i} * sizeof entry, &entry);
+      info_->stream_types.push_back(entry.stream_type);
+      ReadStream(entry);
+    }
+    info_->valid = info_->error.empty();
+  }
+
+ private:
+  Bytes dump_;
+  MinidumpInfo* info_;
+  size_t name_bytes_ = 0;
+};
+
+}  // namespace
+
+MinidumpInfo ReadMinidump(Bytes dump) {
+  MinidumpInfo info;
+  Reader(dump, &info).Run();
+  return info;
+}
+
+const MinidumpUserStream* FindUserStream(const MinidumpInfo& info, uint32_t type) {
+  for (const MinidumpUserStream& stream : info.user_streams) {
+    if (stream.type == type) return &stream;
+  }
+  return nullptr;
+}
+
+}  // namespace collector

@@ -1,0 +1,42 @@
+// Reading of the parts of a Windows minidump that a crash report shows: the stream directory, the
+// exception, the threads, the modules and the crash reporter's user streams. Pure and
+// bounds-checked: the minidump comes from the network and may be cut or damaged.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "bytes.h"
+
+namespace collector {
+
+struct MinidumpException {
+  uint32_t thread_id = 0;
+  uint32_t code = 0;
+  uint64_t address = 0;
+};
+
+struct MinidumpUserStream {
+  uint32_t type = 0;
+  Bytes data;  // points into the minidump
+};
+
+struct MinidumpInfo {
+  // The header and directory are sound and every stream read here lay inside the file.
+  bool valid = false;
+  std::string error;  // the first problem found, empty when none
+  std::vector<uint32_t> stream_types;  // in directory order
+  std::optional<MinidumpException> exception;
+  std::optional<std::vector<uint32_t>> thread_ids;
+  std::optional<std::vector<std::u16string>> modules;
+  std::vector<MinidumpUserStream> user_streams;  // types 0x10001 to 0x10005, first of each type
+};
+
+MinidumpInfo ReadMinidump(Bytes dump);
+
+// The user stream of `type`, or null.
+const MinidumpUserStream* FindUserStream(const MinidumpInfo& info, uint32_t type);
+
+}  // namespace collector
