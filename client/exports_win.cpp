@@ -5,8 +5,7 @@
 #include "crashmodule/module_accessor.h"
 #include "crashmodule/vx_exception.h"
 
-#define VXIDENT_BUILDING_DLL
-#include "VXIdent.h"
+#include "VXIdent.h"  // VXIDENT_BUILDING_DLL comes from the build: no dllimport here
 
 namespace {
 

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# The main job: builds everything, starts the collector on 127.0.0.1:12345 (the client's default)
+# and runs the demo host under Wine in a fresh folder; the collector prints each datagram decoded.
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/tools/setup.sh"
+"$root/tools/build.sh"
+"$root/tools/wine-prefix.sh" start "$root/build/wineprefix"
+
+work=$(mktemp -d /tmp/vxident-demo.XXXXXX)
+cat >"$work/HVInfo.conf" <<CONF
+[HVINFO]
+ServerHost=127.0.0.1
+ServerPort=12345
+CycleGatherOption=1
+ClientRepeatSend=1
+CONF
+"$root/build/native/collector/collector" --listen 127.0.0.1:12345 --out "$work/collected" --idle-timeout 5 \
+  >"$work/collector.jsonl" &
+collector=$!
+trap 'kill $collector 2>/dev/null || true' EXIT
+sleep 0.5
+
+echo "== demo host (its echo of each datagram is in $work/host-stdout.txt) =="
+(cd "$work" && timeout 120 "$root/tools/wine64-run" "$root/build/win64/bin/demo_host.exe" >host-stdout.txt)
+wait $collector || true
+trap - EXIT
+echo "== collector: one line per datagram =="
+cat "$work/collector.jsonl"
+echo "== files in $work =="
+ls -R "$work/collected" 2>/dev/null || true
