@@ -31,13 +31,13 @@ def imported_dlls(private_headers):
 def exported_rvas(private_headers):
     """name -> RVA from the export address table, joined through the ordinal table."""
     image_base = int(re.search(r"^ImageBase\s+([0-9a-f]+)", private_headers, re.M).group(1), 16)
-    ordinal_base = int(re.search(r"Ordinal Base\s+(\d+)", private_headers).group(1))
+    # objdump prints both tables by their unbiased index, so the name table's index picks the address.
     rvas = {int(o): int(a, 16) for o, a in re.findall(
         r"^\s*\[\s*(\d+)\]\s+\+base\[\s*\d+\]\s+([0-9a-f]+)\s+Export RVA", private_headers, re.M)}
     table = private_headers.split("[Ordinal/Name Pointer] Table", 1)[1].split("\n\n", 1)[0]
     result = {}
-    for ordinal, name in re.findall(r"^\s*\[\s*(\d+)\]\s+(\S+)\s*$", table, re.M):
-        result[name] = image_base + rvas[int(ordinal) - ordinal_base]
+    for index, name in re.findall(r"^\s*\[\s*(\d+)\]\s+(\S+)\s*$", table, re.M):
+        result[name] = image_base + rvas[int(index)]
     return result
 
 
