@@ -1,0 +1,225 @@
+// VXException::DumpProgram: the minidump with its user streams, the package, the send, the message
+// box and, for a crash, the end of the process.
+#include <cstring>
+
+#include "VXIdent.h"
+#include "crashcapture/crash_capture.h"
+#include "crashcapture/crash_capture_win.h"
+#include "crashcapture/crash_exit_win.h"
+#include "crashcapture/crash_message.h"
+#include "crashcapture/crash_watchdog_win.h"
+#include "crashcapture/dump_contents.h"
+#include "crashcapture/dump_files_win.h"
+#include "crashmodule/vx_exception.h"
+#include "guard/guard.h"
+
+// The screenshot (crashcapture/screenshot_win.cpp): a JPEG of the rectangle in a heap buffer that
+// FreeScreenshot gives back; the byte count, or 0 on any failure.
+int CaptureScreenshot(unsigned char** out, int quality, int x, int y, int width, int height);
+void FreeScreenshot(unsigned char* jpeg);
+
+PackageMemory g_package_memory;
+
+namespace {
+
+constexpr char kDumpFileName[] = "TempDump.dmp";
+constexpr char kPackageFileName[] = "TempDump.vgz";
+constexpr int kKeyDumpPackage = VXIDENT_KEY_DUMP_PACKAGE;
+constexpr int kWholeScreen = -1;
+constexpr int kTitleWideSize = 128;
+
+DumpReport g_last_report;
+
+// Dumps asked for by log levels run on the host's threads and share the package memory and the
+// two files; the second of two at once is refused. A crash takes over whatever a frozen thread was
+// doing: that thread will not run again.
+volatile LONG g_dump_busy;
+
+uint64_t Microseconds() {
+  static LARGE_INTEGER frequency;
+  if (frequency.QuadPart == 0) QueryPerformanceFrequency(&frequency);
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return uint64_t(now.QuadPart) * 1000000u / uint64_t(frequency.QuadPart);
+}
+
+struct DumpRun {
+  VXException* module;
+  uint32_t kind;
+  EXCEPTION_POINTERS* exception;
+  HANDLE dump_file;
+  DumpReport* report;
+  bool finished;
+};
+
+void CallExtraInfo(void* run_ptr) {
+  DumpRun* run = static_cast<DumpRun*>(run_ptr);
+  DumpFormat* format = run->module->GetDumpFormat(run->kind);
+  format->callback(run->module->GetLastMessage(), format);
+}
+
+// The host's callback may fault; that costs the extra information, not the whole report.
+void AddExtraInfo(DumpRun* run, DumpFormat* format) {
+  if (!(format->flags & kDumpExtraInfo) || !format->callback) return;
+  RunGuarded(CallExtraInfo, run);
+  NoteCrashProgress();
+}
+
+int TakeScreenshot(uint32_t flags, unsigned char** jpeg) {
+  *jpeg = nullptr;
+  int quality = ScreenshotQualityFor(flags);
+  if (quality == 0) return 0;
+  int size = CaptureScreenshot(jpeg, quality, 0, 0, kWholeScreen, kWholeScreen);
+  NoteCrashProgress();
+  return size;
+}
+
+void AskUser(DumpRun* run, DumpFormat* format, UserInfo* info) {
+  memset(info, 0, sizeof *info);
+  if (!WantsUserTexts(format->flags)) return;
+  BeginUserWindow();
+  run->module->ShowUserInfoDialog(format, info);
+  EndUserWindow();
+}
+
+bool WriteMinidump(DumpRun* run, uint32_t type, const UserStreamList& streams) {
+  if (!g_crash.write_dump) return false;
+  MINIDUMP_EXCEPTION_INFORMATION fault_info = {};
+  if (run->exception) {
+    fault_info.ThreadId = CrashThreadId != 0 ? CrashThreadId : GetCurrentThreadId();
+    fault_info.ExceptionPointers = run->exception;
+    fault_info.ClientPointers = TRUE;
+  }
+  MINIDUMP_USER_STREAM records[kMaxUserStreams];
+  for (uint32_t i = 0; i < streams.count; ++i) {
+    records[i].Type = streams.streams[i].type;
+    records[i].BufferSize = streams.streams[i].size;
+    records[i].Buffer = const_cast<void*>(streams.streams[i].data);
+  }
+  MINIDUMP_USER_STREAM_INFORMATION user_info = {streams.count, records};
+  uint64_t start = Microseconds();
+  BOOL ok = g_crash.write_dump(GetCurrentProcess(), GetCurrentProcessId(), run->dump_file,
+                               MINIDUMP_TYPE(type), run->exception ? &fault_info : nullptr,
+                               streams.count > 0 ? &user_info : nullptr, nullptr);
+  run->report->minidump_us = Microseconds() - start;
+  NoteCrashProgress();
+  return ok != FALSE;
+}
+
+// "wb" through Win32: created or truncated, even when the package cannot then be written.
+void WritePackageFile(DumpRun* run) {
+  uint64_t start = Microseconds();
+  HANDLE package = CreateFileA(kPackageFileName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (package == INVALID_HANDLE_VALUE) return;
+  WatchFileGrowth(package);
+  LARGE_INTEGER zero = {};
+  if (SetFilePointerEx(run->dump_file, zero, nullptr, FILE_BEGIN)) {
+    FileSource dump(run->dump_file);
+    FileSink sink(package);
+    PackageStats stats;
+    run->report->package_written = WritePackage(&g_package_memory, &dump, &sink, &stats);
+    run->report->chunks = stats.chunks;
+    run->report->minidump_bytes = stats.input_bytes;
+    run->report->package_bytes = stats.output_bytes;
+  }
+  WatchFileGrowth(INVALID_HANDLE_VALUE);
+  CloseHandle(package);
+  run->report->compress_us = Microseconds() - start;
+}
+
+// The package goes out as one blob, cut to what a datagram carries. Read back from the file, so
+// that a dump whose minidump failed still sends the package an earlier dump left.
+void SendPackage(DumpRun* run) {
+  uint64_t start = Microseconds();
+  HANDLE package = CreateFileA(kPackageFileName, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+  if (package == INVALID_HANDLE_VALUE) return;
+  DWORD got = 0;
+  if (!ReadFile(package, g_package_memory.send, kPackageSendSize, &got, nullptr)) got = 0;
+  CloseHandle(package);
+  NoteCrashProgress();
+  if (VXIdent_Set_Bin(kKeyDumpPackage, g_package_memory.send, int(got)) == 0) {
+    run->report->sent_bytes = int(got);
+  }
+  run->report->send_us = Microseconds() - start;
+  NoteCrashProgress();
+}
+
+void ShowDumpMessage(VXException* module) {
+  WCHAR title[kTitleWideSize];
+  if (MultiByteToWideChar(CP_ACP, 0, module->GetMessageBoxTitle(), -1, title, kTitleWideSize) <= 0) {
+    title[0] = 0;
+  }
+  BeginUserWindow();
+  if (g_crash.dump_message[0] != 0) {
+    MessageBoxW(nullptr, g_crash.dump_message, title, MB_OK);
+  } else {
+    // No table for code page 936 on this system: the bytes as they are, right on a 936 system.
+    MessageBoxA(nullptr, kDumpMessageGbk, module->GetMessageBoxTitle(), MB_OK);
+  }
+  EndUserWindow();
+}
+
+void RunDump(void* run_ptr) {
+  DumpRun* run = static_cast<DumpRun*>(run_ptr);
+  VXException* module = run->module;
+  run->dump_file = CreateFileA(kDumpFileName, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  module->Trace("DumpProgram CreateFile ok");
+  if (run->dump_file == INVALID_HANDLE_VALUE) return;
+  WatchFileGrowth(run->dump_file);
+
+  DumpFormat* format = module->GetDumpFormat(run->kind);
+  uint32_t type = MinidumpTypeFor(format->flags);
+  AddExtraInfo(run, format);
+  module->Trace("DumpProgram VXEXCEPTION_DUMPFORMAT_EXTRAINFO ok");
+  unsigned char* jpeg = nullptr;
+  int jpeg_size = TakeScreenshot(format->flags, &jpeg);
+  module->Trace("DumpProgram VXException_DUMPFORMAT_SCREENSHOT ok");
+  UserInfo user_info;
+  AskUser(run, format, &user_info);
+  module->Trace("DumpProgram VXException_DUMPFORMAT_USERINFO ok");
+
+  UserStreamList streams;
+  BuildUserStreams(format->flags, module->GetLastMessage(), jpeg, jpeg_size, &user_info, &streams);
+  run->report->minidump_written = WriteMinidump(run, type, streams);
+  module->Trace("DumpProgram MiniDumpWriteDump ok");
+  if (jpeg) FreeScreenshot(jpeg);
+  if (run->report->minidump_written) WritePackageFile(run);
+  module->Trace("DumpProgram compress2 ok");
+  WatchFileGrowth(INVALID_HANDLE_VALUE);
+  CloseHandle(run->dump_file);
+  run->dump_file = INVALID_HANDLE_VALUE;
+
+  SendPackage(run);
+  ShowDumpMessage(module);
+  module->Trace("DumpProgram finish");
+  run->finished = true;
+}
+
+}  // namespace
+
+const DumpReport& LastDumpReport() { return g_last_report; }
+
+bool VXException::DumpProgram(uint32_t kind, EXCEPTION_POINTERS* exception, uint32_t) {
+  if (kind >= kDumpKindCount) return false;
+  bool crash = kind == kCrashDump;
+  if (!crash && InterlockedCompareExchange(&g_dump_busy, 1, 0) != 0) return false;
+  LoadCrashResources();
+  g_last_report = DumpReport();
+  DumpRun run = {this, kind, exception, INVALID_HANDLE_VALUE, &g_last_report, false};
+  // A fault anywhere in the dump ends it with false; files and buffers stay as they are.
+  RunGuarded(RunDump, &run);
+  EndUserWindow();
+  WatchFileGrowth(INVALID_HANDLE_VALUE);
+  // After a fault the dump file is still open without sharing, and the next dump could not
+  // create it again.
+  if (run.dump_file != INVALID_HANDLE_VALUE) CloseHandle(run.dump_file);
+  if (!crash) {
+    InterlockedExchange(&g_dump_busy, 0);
+    return run.finished;
+  }
+  if (!run.finished) return false;
+  ExitCrashedProcess(GetExitHook());
+}
