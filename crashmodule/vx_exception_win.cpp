@@ -2,6 +2,7 @@
 // two settings files with the private-profile reader, and ExpandTemplate.
 #include <windows.h>
 
+#include "crashcapture/crash_capture.h"
 #include "crashmodule/crash_filter_win.h"
 #include "crashmodule/expand_template.h"
 #include "crashmodule/module_settings.h"
@@ -24,6 +25,8 @@ bool VXException::Init() {
   // The filter installed before is dropped, not chained: from now on every unhandled exception
   // of the process is the crash reporter's.
   RunGuardedCall([] { SetUnhandledExceptionFilter(VXExceptionUnhandledExceptionFilter); });
+  // dbghelp, the message text and the crash watchdog, while no thread is frozen yet.
+  RunGuardedCall([] { PrepareCrashCapture(); });
   return true;
 }
 
