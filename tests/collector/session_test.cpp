@@ -1,0 +1,141 @@
+#include "session.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <random>
+
+#include "datagram_decoder.h"
+
+#include "collector_test_support.h"
+
+using namespace collector;
+using namespace collector_test;
+
+namespace {
+
+class SessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/collector_session_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+  }
+  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+
+  Session MakeSession(bool raw = false) {
+    return Session(dir_, raw, [this](const std::string& line) { lines_.push_back(line); });
+  }
+
+  static bool Contains(const std::string& line, const std::string& part) {
+    return line.find(part) != std::string::npos;
+  }
+
+  std::string dir_;
+  std::vector<std::string> lines_;
+};
+
+}  // namespace
+
+TEST_F(SessionTest, LinesForEachKind) {
+  Session session = MakeSession(true);
+  Buffer counter = EncodeDatagram(Header(), NumbersPayload({{0x00140005, 1000}, {0xFFFFFFFF, 0x80000000}}));
+  session.Handle(View(counter));
+  session.Handle(View(EncodeDatagram(WithKind(KIND_TEXT), DataPayload(0x00140012, Buffer{'i', 'd', '=', 0xB5, '"'}))));
+  ASSERT_EQ(lines_.size(), 2u);
+  EXPECT_EQ(lines_[0],
+            R"({"event":"datagram","size":51,"protocol":1,"kind":"numbers","machine_id":"0123456789ABCDEF",)"
+            R"("identity4":300,"identity3":20,"identity1":7,"payload_length":16,"records":[)"
+            R"({"wire_key":1310725,"scope":20,"key":5,"value":1000},)"
+            R"({"wire_key":4294967295,"scope":65535,"key":65535,"value":2147483648}],)"
+            R"("raw_hex":"0000000100000001303132333435363738394142434445460001)"
+            R"(2c001400070000001000140005000003e8ffffffff80000000"})");
+  EXPECT_TRUE(Contains(lines_[1], R"("kind":"text")"));
+  EXPECT_TRUE(Contains(lines_[1], R"("records":[{"wire_key":1310738,"scope":20,"key":18,"length":5,"text":"id=\u00b5\""}])"));
+}
+
+TEST_F(SessionTest, InvalidDatagramsAreCountedAndNeverStopTheSession) {
+  Session session = MakeSession();
+  session.Handle(View(Buffer{1, 2, 3}));
+  session.Handle(View(EncodeDatagram(WithKind(9), NumbersPayload({{1, 1}}))));
+  session.Handle(View(EncodeDatagram(Header(), NumbersPayload({{1, 1}}))));
+  ASSERT_EQ(lines_.size(), 3u);
+  EXPECT_EQ(lines_[0], R"({"event":"invalid","size":3,"reason":"short header","invalid_count":1})");
+  EXPECT_EQ(lines_[1], R"({"event":"invalid","size":43,"reason":"kind","invalid_count":2})");
+  EXPECT_TRUE(Contains(lines_[2], R"("event":"datagram")"));
+  EXPECT_EQ(session.invalid_count(), 2u);
+}
+
+TEST_F(SessionTest, BlobsAreSavedAndNamedInTheirLine) {
+  Session session = MakeSession();
+  Buffer blob = {'a', 'b', 'c'};
+  session.Handle(View(EncodeDatagram(WithKind(KIND_BLOB), DataPayload(7, blob))));
+  session.Handle(View(EncodeDatagram(WithKind(KIND_BLOB), DataPayload(7, Buffer(64512, 0x42)))));
+  ASSERT_EQ(lines_.size(), 2u);
+  // FNV-1a 64 of "abc" is e71fa2190541574b.
+  EXPECT_TRUE(Contains(lines_[0], R"("length":3,"fnv1a64":"e71fa2190541574b","file":")" + dir_ + "/blob-1.bin\""));
+  EXPECT_EQ(ReadFile(dir_ + "/blob-1.bin"), blob);
+  EXPECT_EQ(ReadFile(dir_ + "/blob-2.bin"), Buffer(64512, 0x42));
+}
+
+TEST_F(SessionTest, DumpPackageBecomesAReportFolder) {
+  Buffer dump = ReadFile(DataPath("crash.dmp"));
+  Buffer package = BuildPackage(dump);
+  ASSERT_LT(package.size(), 64512u);
+  ASSERT_EQ(mkdir((dir_ + "/report-1").c_str(), 0755), 0);  // left by an earlier run: not touched
+  Session session = MakeSession();
+  session.Handle(View(EncodeDatagram(WithKind(KIND_BLOB), DataPayload(0x00140011, package))));
+  ASSERT_EQ(lines_.size(), 2u);
+  const std::string& report = lines_[1];
+  const std::string folder = dir_ + "/report-2";
+  EXPECT_EQ(report.rfind(R"({"event":"crash_report","dir":")" + folder + R"(","package_bytes":)", 0), 0u) << report;
+  EXPECT_TRUE(Contains(report, R"("truncated":false,"chunks":2,"minidump_bytes":)" + std::to_string(dump.size()) +
+                                   R"(,"minidump_valid":true,"exception":{"thread_id":)"));
+  EXPECT_TRUE(Contains(report, R"("user_info1":"I pressed fire","user_info2":"","user_info3":"\u00d3\u00ce)"));
+  EXPECT_TRUE(Contains(report, R"("screenshot":{"bytes":729,"file":")" + folder +
+                                   R"(/screenshot.jpg","jpeg_width":37,"jpeg_height":23}})"));
+  EXPECT_FALSE(Contains(report, R"("error")"));
+  EXPECT_EQ(ReadFile(folder + "/package.vgz"), package);
+  EXPECT_EQ(ReadFile(folder + "/minidump.dmp"), dump);
+  EXPECT_EQ(ReadFile(folder + "/screenshot.jpg"), ReadFile(DataPath("screenshot.jpg")));
+  Buffer saved = ReadFile(folder + "/report.json");
+  EXPECT_EQ(std::string(saved.begin(), saved.end()), report + "\n");
+}
+
+// The client sends at most 64512 bytes of a package. Random bytes after the dump make its later
+// chunks large enough to be cut: the first chunk still yields the dump's directory and the lists
+// near its start, while the streams behind the cut are reported missing.
+TEST_F(SessionTest, CutPackageIsReportedAsTruncated) {
+  Buffer dump = ReadFile(DataPath("user.dmp"));
+  Expect expect = ReadExpect(DataPath("user.expect"));
+  ASSERT_GT(dump.size(), 131072u);
+  std::mt19937 rng(3);
+  for (int i = 0; i < 200000; ++i) dump.push_back(static_cast<uint8_t>(rng()));
+  Buffer package = BuildPackage(dump);
+  ASSERT_GT(package.size(), 64512u);
+  package.resize(64512);
+  Session session = MakeSession();
+  session.Handle(View(EncodeDatagram(WithKind(KIND_BLOB), DataPayload(17, package))));
+  ASSERT_EQ(lines_.size(), 2u);
+  const std::string& report = lines_[1];
+  EXPECT_TRUE(Contains(report, R"("package_bytes":64512,"truncated":true,"chunks":1,"minidump_bytes":131072,)"
+                               R"("minidump_valid":false,"error":"minidump: stream )")) << report;
+  EXPECT_TRUE(Contains(report, R"("threads":1,"thread_ids":[)" + std::to_string(expect.thread_ids[0]) + "]"))
+      << report;
+  EXPECT_FALSE(Contains(report, "extra_info"));
+  EXPECT_EQ(ReadFile(dir_ + "/report-1/minidump.dmp"), Buffer(dump.begin(), dump.begin() + 131072));
+}
+
+TEST_F(SessionTest, GarbageUnderTheDumpKeyIsStillReported) {
+  Session session = MakeSession();
+  session.Handle(View(EncodeDatagram(WithKind(KIND_BLOB), DataPayload(0x00140011, Buffer{'n', 'o', 'p', 'e', '!', '!'}))));
+  ASSERT_EQ(lines_.size(), 2u);
+  EXPECT_TRUE(Contains(lines_[1], R"("package_bytes":6,"truncated":false,"chunks":0,"minidump_bytes":0,)"
+                                  R"("minidump_valid":false,"error":"package: bad magic"})"))
+      << lines_[1];
+  // A text under key 17 is only a text.
+  session.Handle(View(EncodeDatagram(WithKind(KIND_TEXT), DataPayload(17, Buffer{'x'}))));
+  EXPECT_EQ(lines_.size(), 3u);
+}
