@@ -27,7 +27,7 @@ class LockHolder {
 
 int SendForReport(const uint8_t* bytes, int length) { return SendDatagram(bytes, length); }
 
-const ClientEnv kClientEnv = {UnixTimeNow, SendForReport, LoadClientConfig};
+const ClientEnv kClientEnv = {ReportClockNow, SendForReport, LoadClientConfig};
 
 }  // namespace
 
