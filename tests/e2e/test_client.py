@@ -47,6 +47,15 @@ class Reports(E2ETest):
         self.assertEqual(raw(d), expected)
         self.assertEqual(result.stdout, echo(expected, 43, 0))
 
+    def test_a_host_written_in_c(self):
+        self.conf()
+        result = self.host([], name="c_host.exe")
+        self.assertEqual(result.values("c_host"), [0])
+        counter, text, blob = self.collector.datagrams(3)
+        self.assertEqual((counter["records"][0]["key"], counter["records"][0]["value"]), (5, 1000))
+        self.assertEqual(text["records"][0]["text"], "from C")
+        self.assertEqual(blob["records"][0]["length"], 2)
+
     def test_refusals(self):
         self.conf()
         result = self.host(["init", "str", 5, "early", "bin", 5, 4, "fin", "counter", 5, 1, 0] + IDS +
