@@ -1,0 +1,221 @@
+// dialog_presser SCENARIO [--shot]: plays the user at the user-description dialog of another
+// process. Finds it by its caption, checks its controls against the scenario, tries to close it
+// (Esc, IDCANCEL, WM_CLOSE, SC_CLOSE), types the scenario's texts and presses the button. With
+// --shot it prints "SHOT left top width height" once the texts are in and waits for a line on
+// standard input, so that its driver can take a picture. Exit code 0 when every check held.
+#include <windows.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+
+#include "crashcapture/dialog_template.h"
+#include "tests/dialog/dialog_scenarios.h"
+
+namespace {
+
+const wchar_t kCaption[] = L"\u7528\u6237\u4FE1\u606F\u8F93\u5165";  // user information input
+const wchar_t kButtonText[] = L"\u786E\u5B9A";                       // OK
+// lParam of a posted key: one repeat and the key's scan code, as the keyboard gives them.
+constexpr LPARAM kEscapeKey = 0x00010001;
+constexpr LPARAM kReturnKey = 0x001C0001;
+
+int g_failures = 0;
+
+void Fail(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  printf("FAIL ");
+  vprintf(format, args);
+  printf("\n");
+  fflush(stdout);
+  va_end(args);
+  ++g_failures;
+}
+
+template <typename F>
+bool WaitUntil(F done, DWORD timeout_ms) {
+  for (DWORD waited = 0;; waited += 50) {
+    if (done()) return true;
+    if (waited >= timeout_ms) return false;
+    Sleep(50);
+  }
+}
+
+std::wstring Wide(const std::u16string& s) { return std::wstring(s.begin(), s.end()); }
+std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+
+// WM_GETTEXT itself: GetWindowText gives only the stored caption of another process's control.
+std::wstring TextOf(HWND window) {
+  wchar_t text[4096] = {};
+  DWORD_PTR copied = 0;
+  SendMessageTimeoutW(window, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(text), SMTO_BLOCK, 5000,
+                      &copied);
+  return text;
+}
+
+std::wstring ClassOf(HWND window) {
+  wchar_t name[64] = {};
+  GetClassNameW(window, name, 64);
+  return name;
+}
+
+struct ExpectedControl {
+  uint16_t id;
+  const wchar_t* window_class;
+  uint32_t needs;  // the field bit that makes it present, 0 for always
+  std::wstring text;
+};
+
+void CheckControls(HWND dialog, const DialogScenario& s) {
+  const ExpectedControl controls[] = {
+      {kUserInfoButtonId, L"Button", 0, kButtonText},
+      {kUserInfoPromptId, L"Static", 0, Wide(s.title_shown)},
+      {kUserInfoLabel1Id, L"Static", kDumpUserText1, Wide(s.info1_shown)},
+      {kUserInfoLabel2Id, L"Static", kDumpUserText2, Wide(s.info2_shown)},
+      {kUserInfoLabel3Id, L"Static", kDumpUserText3, Wide(s.info3_shown)},
+      {kUserInfoEdit1Id, L"Edit", kDumpUserText1, L""},
+      {kUserInfoEdit2Id, L"Edit", kDumpUserText2, L""},
+      {kUserInfoEdit3Id, L"Edit", kDumpUserText3, L""},
+  };
+  for (const ExpectedControl& c : controls) {
+    HWND control = GetDlgItem(dialog, c.id);
+    const bool wanted = c.needs == 0 || (s.flags & c.needs) != 0;
+    if (!wanted) {
+      if (control != nullptr) Fail("control %u is there but its field was not asked for", c.id);
+      continue;
+    }
+    if (control == nullptr) {
+      Fail("control %u is missing", c.id);
+      continue;
+    }
+    if (_wcsicmp(ClassOf(control).c_str(), c.window_class) != 0)
+      Fail("control %u is of class %ls, not %ls", c.id, ClassOf(control).c_str(), c.window_class);
+    if (TextOf(control) != c.text) Fail("control %u shows %ls", c.id, TextOf(control).c_str());
+  }
+
+  // Whatever the flags, the controls lie inside the dialog and none covers another.
+  RECT client;
+  GetClientRect(dialog, &client);
+  MapWindowPoints(dialog, nullptr, reinterpret_cast<POINT*>(&client), 2);
+  RECT rects[8];
+  int count = 0;
+  for (uint16_t id = kUserInfoButtonId; id <= kUserInfoEdit3Id; ++id) {
+    HWND control = GetDlgItem(dialog, id);
+    if (control == nullptr) continue;
+    RECT r, inside;
+    GetWindowRect(control, &r);
+    IntersectRect(&inside, &r, &client);
+    if (!EqualRect(&inside, &r)) Fail("control %u reaches outside the dialog", id);
+    for (int i = 0; i < count; ++i) {
+      RECT overlap;
+      if (IntersectRect(&overlap, &r, &rects[i])) Fail("control %u overlaps another", id);
+    }
+    rects[count++] = r;
+  }
+  if (GetWindowLongW(dialog, GWL_STYLE) & WS_SYSMENU) Fail("the dialog has a system menu");
+}
+
+// Every way a user or the system asks a dialog to go away; none may close this one.
+void TryToClose(HWND dialog, const DialogScenario& s) {
+  const uint16_t edits[] = {kUserInfoEdit1Id, kUserInfoEdit2Id, kUserInfoEdit3Id};
+  for (uint16_t id : edits) {
+    if (HWND edit = GetDlgItem(dialog, id)) {
+      PostMessageW(edit, WM_KEYDOWN, VK_ESCAPE, kEscapeKey);
+      PostMessageW(edit, WM_KEYUP, VK_ESCAPE, kEscapeKey | 0xC0000000);
+    }
+  }
+  PostMessageW(dialog, WM_KEYDOWN, VK_ESCAPE, kEscapeKey);
+  SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  SendMessageW(dialog, WM_CLOSE, 0, 0);
+  SendMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+  Sleep(500);  // the posted keys go through the dialog's own loop
+  if (!IsWindow(dialog) || !IsWindowVisible(dialog))
+    Fail("the dialog of scenario %s closed without its button", s.name);
+}
+
+void Type(HWND dialog, uint16_t id, const std::u16string& text, const std::string& shown,
+          bool by_keys) {
+  HWND edit = GetDlgItem(dialog, id);
+  if (edit == nullptr || text.empty()) return;
+  if (by_keys) {
+    // One key at a time, each waited for as a typist would: the WM_CHAR that the dialog's loop
+    // makes of an Enter key joins the end of the queue, behind keys posted after it.
+    for (char16_t c : text) {
+      const std::wstring before = TextOf(edit);
+      if (c == '\r') {
+        // Enter as the keyboard gives it: the dialog's loop decides whether it is a line break
+        // or the default button.
+        PostMessageW(edit, WM_KEYDOWN, VK_RETURN, kReturnKey);
+        PostMessageW(edit, WM_KEYUP, VK_RETURN, kReturnKey | 0xC0000000);
+      } else {
+        PostMessageW(edit, WM_CHAR, c, 1);
+      }
+      WaitUntil([&] { return !IsWindow(dialog) || TextOf(edit) != before; }, 2000);
+    }
+  } else {
+    SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Wide(text).c_str()));
+  }
+  // Keys typed are short ASCII, so what the box shows is what the host will receive.
+  const std::wstring want = by_keys ? Wide(shown) : Wide(text);
+  if (!WaitUntil([&] { return !IsWindow(dialog) || TextOf(edit) == want; }, 10000) ||
+      !IsWindow(dialog))
+    Fail("box %u does not hold what was typed: %ls", id, IsWindow(dialog) ? TextOf(edit).c_str() : L"(closed)");
+}
+
+void Press(HWND dialog, DialogPress press) {
+  HWND button = GetDlgItem(dialog, kUserInfoButtonId);
+  switch (press) {
+    case DialogPress::kButtonClick:
+      SendMessageW(button, BM_CLICK, 0, 0);
+      break;
+    case DialogPress::kEnterInLine:
+      PostMessageW(GetDlgItem(dialog, kUserInfoEdit1Id), WM_KEYDOWN, VK_RETURN, kReturnKey);
+      break;
+    case DialogPress::kCommand:
+      PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(kUserInfoButtonId, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(button));
+      break;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const DialogScenario* scenario = argc >= 2 ? FindDialogScenario(argv[1]) : nullptr;
+  const bool shot = argc >= 3 && strcmp(argv[2], "--shot") == 0;
+  if (scenario == nullptr) {
+    fprintf(stderr, "usage: dialog_presser SCENARIO [--shot]\n");
+    return 2;
+  }
+  HWND dialog = nullptr;
+  if (!WaitUntil([&] { return (dialog = FindWindowW(L"#32770", kCaption)) != nullptr &&
+                              IsWindowVisible(dialog); },
+                 30000)) {
+    Fail("no dialog with the caption appeared");
+    return 1;
+  }
+  printf("presser: found the dialog of scenario %s\n", scenario->name);
+  fflush(stdout);
+
+  CheckControls(dialog, *scenario);
+  TryToClose(dialog, *scenario);
+  Type(dialog, kUserInfoEdit1Id, scenario->type1, scenario->want1, scenario->by_keys);
+  Type(dialog, kUserInfoEdit2Id, scenario->type2, scenario->want2, scenario->by_keys);
+  Type(dialog, kUserInfoEdit3Id, scenario->type3, scenario->want3, scenario->by_keys);
+
+  if (shot && IsWindow(dialog)) {
+    Sleep(500);  // let the host paint what was typed
+    RECT r;
+    GetWindowRect(dialog, &r);
+    printf("SHOT %ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
+    fflush(stdout);
+    char line[16];
+    if (fgets(line, sizeof line, stdin) == nullptr) Fail("no go-ahead after the picture");
+  }
+
+  Press(dialog, scenario->press);
+  if (!WaitUntil([&] { return !IsWindow(dialog); }, 10000)) Fail("the button did not close the dialog");
+  printf("presser: %d failures\n", g_failures);
+  return g_failures == 0 ? 0 : 1;
+}
