@@ -81,6 +81,7 @@ std::string CrashReportJson(const CrashReport& report, const CrashReportFiles& f
     for (uint32_t type : dump.stream_types) json.Uint(type);
     json.EndArray();
   }
+  if (dump.dump_type) json.Key("minidump_type").Uint(*dump.dump_type);
   UserText(&json, dump, USERSTREAM_EXTRAINFO, "extra_info");
   UserText(&json, dump, USERSTREAM_USERINFO1, "user_info1");
   UserText(&json, dump, USERSTREAM_USERINFO2, "user_info2");

@@ -126,6 +126,7 @@ class Reader {
     MinidumpHeader header;
     if (!ReadStruct(dump_, 0, &header)) return Fail("shorter than a minidump header");
     if (header.signature != kMinidumpSignature) return Fail("no MDMP signature");
+    info_->dump_type = header.flags;
     Bytes directory;
     if (!Slice(dump_, header.stream_directory_rva, uint64_t{header.number_of_streams} * sizeof(MinidumpDirectory),
                &directory)) {

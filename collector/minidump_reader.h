@@ -27,6 +27,7 @@ struct MinidumpInfo {
   // The header and directory are sound and every stream read here lay inside the file.
   bool valid = false;
   std::string error;  // the first problem found, empty when none
+  std::optional<uint64_t> dump_type;  // the header's flags: the MINIDUMP_TYPE it was written with
   std::vector<uint32_t> stream_types;  // in directory order
   std::optional<MinidumpException> exception;
   std::optional<std::vector<uint32_t>> thread_ids;

@@ -33,7 +33,7 @@ Buffer Reencode(const Datagram& d) {
 
 }  // namespace
 
-TEST(DatagramDecoder, WorkedExampleCounter) {
+TEST(CollectorDecoder, WorkedExampleCounter) {
   // Identity1 7, Identity3 20, Identity4 300, key 5, value 1000, sent at once.
   const uint8_t bytes[43] = {0, 0, 0, 1, 0, 0, 0, 1, 'A', 'B', 'C', 'D', 'E', 'F', '0', '1', '2', '3', '4', '5',
                              '6', '7', '8', '9', 0, 0x01, 0x2C, 0x00, 0x14, 0x00, 0x07, 0, 0, 0, 8,
@@ -53,7 +53,7 @@ TEST(DatagramDecoder, WorkedExampleCounter) {
   EXPECT_EQ(r.datagram.numbers[0].value, 1000u);
 }
 
-TEST(DatagramDecoder, SizeLimitsOfEachKind) {
+TEST(CollectorDecoder, SizeLimitsOfEachKind) {
   Header numbers, text, blob;
   text.kind = KIND_TEXT;
   blob.kind = KIND_BLOB;
@@ -76,7 +76,7 @@ TEST(DatagramDecoder, SizeLimitsOfEachKind) {
   EXPECT_EQ(big_blob.datagram.data.data, largest.data() + 43);  // a view into the datagram, not a copy
 }
 
-TEST(DatagramDecoder, RefusalsNameTheirReason) {
+TEST(CollectorDecoder, RefusalsNameTheirReason) {
   const Buffer good_text = EncodeDatagram(WithKind(KIND_TEXT), DataPayload(9, Buffer{'h', 'i'}));
   struct Case {
     const char* name;
@@ -116,7 +116,7 @@ TEST(DatagramDecoder, RefusalsNameTheirReason) {
 
 // Random and mutated datagrams: nothing may read out of bounds (the sanitizers watch), and
 // whatever is accepted must be exactly what the client would have sent for the decoded content.
-TEST(DatagramDecoder, FuzzRandomAndMutated) {
+TEST(CollectorDecoder, FuzzRandomAndMutated) {
   std::mt19937 rng(20240607);
   const std::vector<Buffer> seeds = {
       EncodeDatagram(Header(), NumbersPayload({{0x00140005, 1000}, {3, 4}})),
@@ -156,7 +156,7 @@ TEST(DatagramDecoder, FuzzRandomAndMutated) {
   EXPECT_GT(refused, 10000u);
 }
 
-TEST(DatagramDecoder, NoProperPrefixOfAValidDatagramIsAccepted) {
+TEST(CollectorDecoder, NoProperPrefixOfAValidDatagramIsAccepted) {
   const Buffer whole = EncodeDatagram(WithKind(KIND_BLOB), DataPayload(17, Buffer(200, 1)));
   ASSERT_EQ(Decode(whole).reason, nullptr);
   for (size_t n = 0; n < whole.size(); ++n) {

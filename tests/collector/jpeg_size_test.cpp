@@ -26,14 +26,14 @@ Buffer Frame(uint8_t marker, uint16_t width, uint16_t height) {
 
 }  // namespace
 
-TEST(JpegSize, RealImage) {
+TEST(CollectorJpeg, RealImage) {
   JpegSize size;
   ASSERT_TRUE(Size(ReadFile(DataPath("screenshot.jpg")), &size));
   EXPECT_EQ(size.width, 37);
   EXPECT_EQ(size.height, 23);
 }
 
-TEST(JpegSize, MarkersAndBounds) {
+TEST(CollectorJpeg, MarkersAndBounds) {
   Buffer fill = {0xFF, 0xFF, 0xFF};  // fill bytes before a marker are allowed
   Buffer wide = Frame(0xC0, 1920, 1080);
   wide.insert(wide.begin(), fill.begin(), fill.end());
@@ -66,7 +66,7 @@ TEST(JpegSize, MarkersAndBounds) {
   }
 }
 
-TEST(JpegSize, EveryPrefixOfARealImage) {
+TEST(CollectorJpeg, EveryPrefixOfARealImage) {
   Buffer jpeg = ReadFile(DataPath("screenshot.jpg"));
   size_t found_from = 0;
   for (size_t n = 0; n <= jpeg.size(); ++n) {

@@ -36,7 +36,7 @@ std::u16string Unescape(const std::string& quoted) {
 
 }  // namespace
 
-TEST(JsonWriter, EveryByteComesBackAsItsOwnCodePoint) {
+TEST(CollectorJson, EveryByteComesBackAsItsOwnCodePoint) {
   std::string all;
   for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
   JsonWriter json;
@@ -46,13 +46,13 @@ TEST(JsonWriter, EveryByteComesBackAsItsOwnCodePoint) {
   for (int b = 0; b < 256; ++b) EXPECT_EQ(back[b], b);
 }
 
-TEST(JsonWriter, GbkTextAndQuotes) {
+TEST(CollectorJson, GbkTextAndQuotes) {
   JsonWriter json;
   json.ByteString(std::string("\xB5\xF7\xCA\xD4 \"a\\b\"\n"));
   EXPECT_EQ(json.str(), R"("\u00b5\u00f7\u00ca\u00d4 \"a\\b\"\u000a")");
 }
 
-TEST(JsonWriter, Utf16NamesAndNesting) {
+TEST(CollectorJson, Utf16NamesAndNesting) {
   JsonWriter json;
   json.BeginObject();
   json.Key("n").Uint(18446744073709551615ull);

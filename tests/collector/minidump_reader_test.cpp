@@ -59,7 +59,7 @@ void ExpectInside(const MinidumpInfo& info, const Buffer& dump) {
 
 // A dump the platform wrote from inside an unhandled-exception filter, read against what the
 // crashing process itself recorded.
-TEST(MinidumpReader, RealCrashDump) {
+TEST(CollectorMinidump, RealCrashDump) {
   Buffer dump = ReadFile(DataPath("crash.dmp"));
   Expect expect = ReadExpect(DataPath("crash.expect"));
   ASSERT_FALSE(dump.empty());
@@ -67,6 +67,7 @@ TEST(MinidumpReader, RealCrashDump) {
   MinidumpInfo info = ReadMinidump(View(dump));
   EXPECT_TRUE(info.valid) << info.error;
   EXPECT_EQ(info.error, "");
+  EXPECT_EQ(info.dump_type, 0u);  // MiniDumpNormal
   ASSERT_TRUE(info.exception);
   EXPECT_EQ(info.exception->thread_id, expect.exception_thread);
   EXPECT_EQ(info.exception->code, expect.exception_code);
@@ -90,11 +91,12 @@ TEST(MinidumpReader, RealCrashDump) {
   }
 }
 
-TEST(MinidumpReader, RealDumpWithoutException) {
+TEST(CollectorMinidump, RealDumpWithoutException) {
   Buffer dump = ReadFile(DataPath("user.dmp"));
   Expect expect = ReadExpect(DataPath("user.expect"));
   MinidumpInfo info = ReadMinidump(View(dump));
   EXPECT_TRUE(info.valid) << info.error;
+  EXPECT_EQ(info.dump_type, 8u);  // MiniDumpFilterMemory
   EXPECT_FALSE(info.exception);
   ASSERT_TRUE(info.thread_ids);
   ASSERT_EQ(expect.thread_ids.size(), 1u);
@@ -104,7 +106,7 @@ TEST(MinidumpReader, RealDumpWithoutException) {
   EXPECT_EQ(Stream(info, USERSTREAM_EXTRAINFO), expect.streams[USERSTREAM_EXTRAINFO]);
 }
 
-TEST(MinidumpReader, DamagedDumps) {
+TEST(CollectorMinidump, DamagedDumps) {
   const Buffer real = ReadFile(DataPath("crash.dmp"));
   ASSERT_FALSE(real.empty());
   struct Case {
@@ -152,7 +154,7 @@ TEST(MinidumpReader, DamagedDumps) {
 }
 
 // A dump cut short, as an incomplete package leaves it, still gives what lies before the cut.
-TEST(MinidumpReader, CutDumpKeepsWhatArrived) {
+TEST(CollectorMinidump, CutDumpKeepsWhatArrived) {
   Buffer dump = ReadFile(DataPath("crash.dmp"));
   MinidumpInfo whole = ReadMinidump(View(dump));
   for (size_t cut : {size_t{32}, size_t{1000}, size_t{131072}, dump.size() - 1}) {
@@ -167,7 +169,7 @@ TEST(MinidumpReader, CutDumpKeepsWhatArrived) {
   }
 }
 
-TEST(MinidumpReader, FuzzMutated) {
+TEST(CollectorMinidump, FuzzMutated) {
   std::mt19937 rng(4242);
   const Buffer seeds[] = {ReadFile(DataPath("crash.dmp")), ReadFile(DataPath("user.dmp"))};
   MinidumpHeader header;

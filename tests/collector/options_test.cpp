@@ -17,7 +17,7 @@ bool Parse(std::vector<const char*> args, Options* options) {
 
 }  // namespace
 
-TEST(Options, Defaults) {
+TEST(CollectorOptions, Defaults) {
   Options o;
   ASSERT_TRUE(Parse({}, &o));
   EXPECT_EQ(o.listen_address, "127.0.0.1");
@@ -28,7 +28,7 @@ TEST(Options, Defaults) {
   EXPECT_EQ(o.idle_timeout, 0);
 }
 
-TEST(Options, EveryOption) {
+TEST(CollectorOptions, EveryOption) {
   Options o;
   ASSERT_TRUE(Parse({"--listen", "0.0.0.0:0", "--out", "/tmp/x", "--raw", "--exit-after", "7", "--idle-timeout", "0.5"}, &o));
   EXPECT_EQ(o.listen_address, "0.0.0.0");
@@ -39,7 +39,7 @@ TEST(Options, EveryOption) {
   EXPECT_DOUBLE_EQ(o.idle_timeout, 0.5);
 }
 
-TEST(Options, BadCommandLines) {
+TEST(CollectorOptions, BadCommandLines) {
   const std::vector<std::vector<const char*>> bad = {
       {"--listen"},           {"--listen", "127.0.0.1"},   {"--listen", "127.0.0.1:65536"},
       {"--listen", "host:1"}, {"--listen", "127.0.0.1:"},  {"--listen", "127.0.0.1:-1"},

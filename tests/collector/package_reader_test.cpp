@@ -32,7 +32,7 @@ std::vector<size_t> ChunkEnds(const Buffer& package) {
 
 }  // namespace
 
-TEST(PackageReader, PieceBoundaries) {
+TEST(CollectorPackage, PieceBoundaries) {
   for (size_t size : {size_t{1}, size_t{131071}, size_t{131072}, size_t{131073}, size_t{3 * 131072 + 5}}) {
     Buffer dump = Pattern(size, 1);
     PackageResult r = ReadPackage(View(BuildPackage(dump)));
@@ -50,7 +50,7 @@ TEST(PackageReader, PieceBoundaries) {
 
 // Every cut of a real package, as the blob limit makes one: the complete chunks inflate to the
 // start of the dump, and the package is truncated exactly when the cut falls inside a chunk.
-TEST(PackageReader, EveryCutKeepsTheCompleteChunks) {
+TEST(CollectorPackage, EveryCutKeepsTheCompleteChunks) {
   Buffer dump = ReadFile(DataPath("crash.dmp"));
   ASSERT_GT(dump.size(), 131072u);
   Buffer package = BuildPackage(dump);
@@ -73,7 +73,7 @@ TEST(PackageReader, EveryCutKeepsTheCompleteChunks) {
   }
 }
 
-TEST(PackageReader, DamagedPackages) {
+TEST(CollectorPackage, DamagedPackages) {
   Buffer good = BuildPackage(Pattern(200000, 2));
   auto with = [&](size_t at, uint8_t value) {
     Buffer b = good;
@@ -123,7 +123,7 @@ TEST(PackageReader, DamagedPackages) {
 }
 
 // Mutated packages: no crash or overrun, and the result is always consistent with itself.
-TEST(PackageReader, FuzzMutated) {
+TEST(CollectorPackage, FuzzMutated) {
   std::mt19937 rng(77);
   Buffer seed = BuildPackage(Pattern(300000, 5));
   for (int round = 0; round < 3000; ++round) {

@@ -16,7 +16,7 @@ using namespace collector_test;
 
 namespace {
 
-class SessionTest : public ::testing::Test {
+class CollectorSession : public ::testing::Test {
  protected:
   void SetUp() override {
     char tmpl[] = "/tmp/collector_session_XXXXXX";
@@ -39,7 +39,7 @@ class SessionTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(SessionTest, LinesForEachKind) {
+TEST_F(CollectorSession, LinesForEachKind) {
   Session session = MakeSession(true);
   Buffer counter = EncodeDatagram(Header(), NumbersPayload({{0x00140005, 1000}, {0xFFFFFFFF, 0x80000000}}));
   session.Handle(View(counter));
@@ -56,7 +56,7 @@ TEST_F(SessionTest, LinesForEachKind) {
   EXPECT_TRUE(Contains(lines_[1], R"("records":[{"wire_key":1310738,"scope":20,"key":18,"length":5,"text":"id=\u00b5\""}])"));
 }
 
-TEST_F(SessionTest, InvalidDatagramsAreCountedAndNeverStopTheSession) {
+TEST_F(CollectorSession, InvalidDatagramsAreCountedAndNeverStopTheSession) {
   Session session = MakeSession();
   session.Handle(View(Buffer{1, 2, 3}));
   session.Handle(View(EncodeDatagram(WithKind(9), NumbersPayload({{1, 1}}))));
@@ -68,7 +68,7 @@ TEST_F(SessionTest, InvalidDatagramsAreCountedAndNeverStopTheSession) {
   EXPECT_EQ(session.invalid_count(), 2u);
 }
 
-TEST_F(SessionTest, BlobsAreSavedAndNamedInTheirLine) {
+TEST_F(CollectorSession, BlobsAreSavedAndNamedInTheirLine) {
   Session session = MakeSession();
   Buffer blob = {'a', 'b', 'c'};
   session.Handle(View(EncodeDatagram(WithKind(KIND_BLOB), DataPayload(7, blob))));
@@ -80,7 +80,7 @@ TEST_F(SessionTest, BlobsAreSavedAndNamedInTheirLine) {
   EXPECT_EQ(ReadFile(dir_ + "/blob-2.bin"), Buffer(64512, 0x42));
 }
 
-TEST_F(SessionTest, DumpPackageBecomesAReportFolder) {
+TEST_F(CollectorSession, DumpPackageBecomesAReportFolder) {
   Buffer dump = ReadFile(DataPath("crash.dmp"));
   Buffer package = BuildPackage(dump);
   ASSERT_LT(package.size(), 64512u);
@@ -107,7 +107,7 @@ TEST_F(SessionTest, DumpPackageBecomesAReportFolder) {
 // The client sends at most 64512 bytes of a package. Random bytes after the dump make its later
 // chunks large enough to be cut: the first chunk still yields the dump's directory and the lists
 // near its start, while the streams behind the cut are reported missing.
-TEST_F(SessionTest, CutPackageIsReportedAsTruncated) {
+TEST_F(CollectorSession, CutPackageIsReportedAsTruncated) {
   Buffer dump = ReadFile(DataPath("user.dmp"));
   Expect expect = ReadExpect(DataPath("user.expect"));
   ASSERT_GT(dump.size(), 131072u);
@@ -128,7 +128,7 @@ TEST_F(SessionTest, CutPackageIsReportedAsTruncated) {
   EXPECT_EQ(ReadFile(dir_ + "/report-1/minidump.dmp"), Buffer(dump.begin(), dump.begin() + 131072));
 }
 
-TEST_F(SessionTest, GarbageUnderTheDumpKeyIsStillReported) {
+TEST_F(CollectorSession, GarbageUnderTheDumpKeyIsStillReported) {
   Session session = MakeSession();
   session.Handle(View(EncodeDatagram(WithKind(KIND_BLOB), DataPayload(0x00140011, Buffer{'n', 'o', 'p', 'e', '!', '!'}))));
   ASSERT_EQ(lines_.size(), 2u);
