@@ -1,12 +1,16 @@
-// dialog_presser SCENARIO [--shot]: plays the user at the user-description dialog of another
-// process. Finds it by its caption, checks its controls against the scenario, tries to close it
-// (Esc, IDCANCEL, WM_CLOSE, SC_CLOSE), types the scenario's texts and presses the button. With
-// --shot it prints "SHOT left top width height" once the texts are in and waits for a line on
-// standard input, so that its driver can take a picture. Exit code 0 when every check held.
+// dialog_presser SCENARIO [--shot] [--dismiss CAPTION]: plays the user at the user-description
+// dialog of another process. Finds it by its caption, checks its controls against the scenario,
+// tries to close it (Esc, IDCANCEL, WM_CLOSE, SC_CLOSE), types the scenario's texts and presses the
+// button. With --shot it prints "SHOT left top width height" once the texts are in and waits for a
+// line on standard input, so that its driver can take a picture; with --dismiss it then presses OK
+// on the message box of that caption. Exit code 0 when every check held.
+// dialog_presser SCENARIO --write-settings PATH: writes the HVModule.dat that makes a crash show
+// the scenario's dialog, and prints the texts the crash report must then hold ("want1=<hex>").
 #include <windows.h>
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "crashcapture/dialog_template.h"
@@ -179,15 +183,59 @@ void Press(HWND dialog, DialogPress press) {
   }
 }
 
+// The settings are code page 936 bytes, written as they are.
+bool WriteSettings(const DialogScenario& s, const char* path) {
+  FILE* file = fopen(path, "wb");
+  if (file == nullptr) return false;
+  fprintf(file, "[VXException]\r\nFormat_CrashDump=%s\r\nFormat_CrashDump_Title=%s\r\n"
+          "Format_CrashDump_Info1=%s\r\nFormat_CrashDump_Info2=%s\r\nFormat_CrashDump_Info3=%s\r\n",
+          kCrashDumpLetters, s.title.c_str(), s.info1.c_str(), s.info2.c_str(), s.info3.c_str());
+  const bool ok = fclose(file) == 0;
+  const std::string* wants[] = {&s.want1, &s.want2, &s.want3};
+  for (int i = 0; i < 3; ++i) {
+    printf("want%d=", i + 1);
+    for (unsigned char c : *wants[i]) printf("%02X", c);
+    printf("\n");
+  }
+  return ok;
+}
+
+void DismissMessageBox(const char* caption) {
+  const std::wstring wide = Wide(std::string(caption));
+  HWND box = nullptr;
+  if (!WaitUntil([&] { return (box = FindWindowW(L"#32770", wide.c_str())) != nullptr; }, 30000)) {
+    Fail("no message box \"%s\" after the dialog", caption);
+    EnumWindows([](HWND window, LPARAM) -> BOOL {
+      DWORD process = 0;
+      GetWindowThreadProcessId(window, &process);
+      printf("presser: window of process %lu: %ls \"%ls\"%s\n", process, ClassOf(window).c_str(),
+             TextOf(window).c_str(), IsWindowVisible(window) ? " visible" : "");
+      return TRUE;
+    }, 0);
+    return;
+  }
+  PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  printf("presser: pressed OK on the message box \"%s\"\n", caption);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const DialogScenario* scenario = argc >= 2 ? FindDialogScenario(argv[1]) : nullptr;
-  const bool shot = argc >= 3 && strcmp(argv[2], "--shot") == 0;
+  bool shot = false;
+  const char* dismiss = nullptr;
+  const char* settings = nullptr;
+  for (int i = 2; i < argc; ++i) {
+    if (strcmp(argv[i], "--shot") == 0) shot = true;
+    else if (strcmp(argv[i], "--dismiss") == 0 && i + 1 < argc) dismiss = argv[++i];
+    else if (strcmp(argv[i], "--write-settings") == 0 && i + 1 < argc) settings = argv[++i];
+    else scenario = nullptr;
+  }
   if (scenario == nullptr) {
-    fprintf(stderr, "usage: dialog_presser SCENARIO [--shot]\n");
+    fprintf(stderr, "usage: dialog_presser SCENARIO [--shot] [--dismiss CAPTION] | --write-settings PATH\n");
     return 2;
   }
+  if (settings != nullptr) return WriteSettings(*scenario, settings) ? 0 : 1;
   HWND dialog = nullptr;
   if (!WaitUntil([&] { return (dialog = FindWindowW(L"#32770", kCaption)) != nullptr &&
                               IsWindowVisible(dialog); },
@@ -216,6 +264,7 @@ int main(int argc, char** argv) {
 
   Press(dialog, scenario->press);
   if (!WaitUntil([&] { return !IsWindow(dialog); }, 10000)) Fail("the button did not close the dialog");
+  if (dismiss != nullptr) DismissMessageBox(dismiss);
   printf("presser: %d failures\n", g_failures);
   return g_failures == 0 ? 0 : 1;
 }

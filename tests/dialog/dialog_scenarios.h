@@ -78,8 +78,16 @@ inline std::vector<DialogScenario> DialogScenarios() {
       {"chinese", all, crashed, "1", "2", "3", crashed16, u"1", u"2", u"3", Repeat16(kCuo, 100),
        u"a" + Repeat16(kCuo, 100), Repeat16(kCuo, 1100), false, DialogPress::kButtonClick,
        Repeat(kCuoGbk, 63), "a" + Repeat(kCuoGbk, 63), Repeat(kCuoGbk, 1023)},
+      // The dialog of a real crash through VXIdent.dll, set up by HVModule.dat (kCrashSettings).
+      {"crash", kDumpFilterMemory | kDumpShotHigh | all, two_lines, "\xD0\xD5\xC3\xFB",
+       "E-mail", "\xCB\xB5\xC3\xF7", two_lines16, u"\u59D3\u540D", u"E-mail", u"\u8BF4\u660E",
+       u"Bob", u"bob@example.com", u"It froze\rwhen I saved.", true, DialogPress::kButtonClick,
+       "Bob", "bob@example.com", "It froze\r\nwhen I saved."},
   };
 }
+
+// The letters of Format_CrashDump for the "crash" scenario's flags.
+constexpr const char* kCrashDumpLetters = "SH123";
 
 inline const DialogScenario* FindDialogScenario(const char* name) {
   static const std::vector<DialogScenario> scenarios = DialogScenarios();

@@ -6,15 +6,24 @@ ShowUserInfoDialogFor and dialog_presser.exe plays the user: it checks the contr
 the close commands, types and presses the button; the host then checks what it received. A PNG of
 each dialog, as it stood before the button was pressed, is left in the artifacts folder.
 
+With --collector, a host also crashes through VXIdent.dll with Format_CrashDump "SH123" and a
+prompt of two lines; the presser fills the dialog and dismisses the final message box, and the
+collector's crash report must hold the three texts (and a JPEG of the screen's size when the
+screenshot is built: --expect-screenshot).
+
 The programs run in a Wine prefix of their own, because a Wine desktop keeps the display it was
 started with, and under a Chinese locale, so that the ANSI code page is 936 as on the players'
 machines (Wine passes an ANSI dialog's texts through that code page).
 """
 import argparse
+import json
 import os
+import re
 import shutil
+import struct
 import subprocess
 import sys
+import tempfile
 import threading
 import unittest
 
@@ -22,6 +31,7 @@ WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver"
 SCENARIOS = ["all", "long", "only3", "blank", "nofields", "chinese"]
 CHILD_TIMEOUT = 60  # seconds for any one program
+SCREEN = (1024, 768)
 
 args = None
 env = None
@@ -57,7 +67,7 @@ def start_xvfb():
     """An X server on a free display number, ended by timeout even if this driver is killed."""
     read_end, write_end = os.pipe()
     xvfb = subprocess.Popen(["timeout", "900", "Xvfb", "-displayfd", str(write_end), "-screen", "0",
-                             "1280x1024x24", "-nolisten", "tcp"],
+                             "%dx%dx24" % SCREEN, "-nolisten", "tcp"],
                             pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     os.close(write_end)
     with os.fdopen(read_end) as pipe:
@@ -68,13 +78,18 @@ def start_xvfb():
     return xvfb, ":" + display
 
 
-class UserInfoDialog(unittest.TestCase):
-    def run_scenario(self, name):
-        host = subprocess.Popen([WINE, os.path.join(args.bin, "dialog_host.exe"), name],
-                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, env=env)
-        presser = subprocess.Popen([WINE, os.path.join(args.bin, "dialog_presser.exe"), name, "--shot"],
+class DialogCase(unittest.TestCase):
+    def run_pair(self, name, host_command, presser_args, cwd=None):
+        """Runs a host and the presser side by side; the presser must find no fault."""
+        # The host's output goes to a file: a crash echoes its whole package in hex, more than a pipe
+        # holds while nobody reads it, and a blocked crash path is ended by its watchdog.
+        host_log = tempfile.TemporaryFile(mode="w+")
+        host = subprocess.Popen([WINE] + host_command, stdout=host_log, stderr=subprocess.STDOUT, text=True,
+                                env=env, cwd=cwd)
+        presser = subprocess.Popen([WINE, os.path.join(args.bin, "dialog_presser.exe")] + presser_args,
                                    stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                                    text=True, env=env)
+        self.host = host
         # The presser's own waits are bounded; this ends both should Wine itself hang.
         watchdog = threading.Timer(3 * CHILD_TIMEOUT, lambda: [c.kill() for c in (presser, host)])
         watchdog.start()
@@ -88,7 +103,9 @@ class UserInfoDialog(unittest.TestCase):
                     presser.stdin.write("go\n")
                     presser.stdin.flush()
             presser.wait(timeout=CHILD_TIMEOUT)
-            host_out, _ = host.communicate(timeout=CHILD_TIMEOUT)
+            host.wait(timeout=CHILD_TIMEOUT)
+            host_log.seek(0)
+            host_out = host_log.read()
         finally:
             watchdog.cancel()
             for child in (presser, host):
@@ -98,18 +115,22 @@ class UserInfoDialog(unittest.TestCase):
                 for stream in (child.stdin, child.stdout):
                     if stream is not None:
                         stream.close()
+            host_log.close()
         print("\n".join(["[%s] presser: %s" % (name, l) for l in presser_lines]))
-        print("\n".join(["[%s] host: %s" % (name, l[:120]) for l in host_out.splitlines()]))
+        # Not the transport's hex echo of a package.
+        lines = [l for l in host_out.splitlines() if not re.fullmatch(r"[0-9a-f ]+", l)]
+        print("\n".join(["[%s] host: %s" % (name, l[:120]) for l in lines]))
+        print("[%s] host exit code %s" % (name, host.returncode))
         self.assertEqual(presser.returncode, 0, "the presser found a fault")
-        self.assertEqual(host.returncode, 0, "the host did not receive what was typed")
-        self.assertIn("shown=1", host_out)
-        if picture is not None:
+        self.assertIsNotNone(picture, "the presser never got to the picture")
+        if picture:
             self.check_picture(picture)
+        return host_out, presser_lines
 
     def take_picture(self, name, left, top, width, height):
         if shutil.which("import") is None:
             print("[%s] no ImageMagick import: no picture" % name)
-            return None
+            return ""
         path = os.path.join(args.artifacts, "dialog-%s.png" % name)
         run(["import", "-display", env["DISPLAY"], "-window", "root", "-crop",
              "%dx%d+%d+%d" % (width, height, left, top), "+repage", path], CHILD_TIMEOUT)
@@ -123,6 +144,96 @@ class UserInfoDialog(unittest.TestCase):
         self.assertGreater(int(colours or 0), 8, "the picture shows no painted dialog")
 
 
+class UserInfoDialog(DialogCase):
+    def run_scenario(self, name):
+        host = [os.path.join(args.bin, "dialog_host.exe"), name]
+        host_out, _ = self.run_pair(name, host, [name, "--shot"])
+        self.assertEqual(self.host.returncode, 0, "the host did not receive what was typed")
+        self.assertIn("shown=1", host_out)
+
+
+class CrashThroughDialog(DialogCase):
+    def setUp(self):
+        if not args.collector:
+            self.skipTest("no collector given")
+        sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+        os.environ["VXIDENT_COLLECTOR"] = args.collector
+        import vxharness
+        self.dir = tempfile.mkdtemp(prefix="vxident-dialog-")
+        self.collector = vxharness.Collector(os.path.join(self.dir, "collected"))
+        vxharness.write_conf(self.dir, ServerHost="127.0.0.1:%d" % self.collector.port)
+
+    def tearDown(self):
+        self.collector.close()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def test_crash_report_holds_the_typed_texts(self):
+        presser = [WINE, os.path.join(args.bin, "dialog_presser.exe")]
+        settings = run(presser + ["crash", "--write-settings", "HVModule.dat"], CHILD_TIMEOUT, env=env,
+                       cwd=self.dir)
+        self.assertEqual(settings.returncode, 0, settings.stdout + settings.stderr)
+        wants = dict(line.split("=", 1) for line in settings.stdout.split() if line.startswith("want"))
+
+        self.run_pair("crash", [os.path.join(args.bin, args.crash_host)], ["crash", "--shot", "--dismiss", "Velmor"],
+                      cwd=self.dir)
+        self.assertEqual(self.host.returncode, 1, "a crash ends the process with exit code 1")
+
+        # What the crash wrote: the user streams of the minidump left in the working folder.
+        with open(os.path.join(self.dir, "TempDump.dmp"), "rb") as f:
+            streams = user_streams(f.read())
+        for i in (1, 2, 3):
+            self.assertEqual(streams.get(0x10002 + i, b"").hex().upper(), wants["want%d" % i],
+                             "user stream 0x%x" % (0x10002 + i))
+        if args.expect_screenshot:
+            self.assertIn(0x10002, streams, "no screenshot stream")
+        if 0x10002 in streams:
+            self.assertEqual(jpeg_size(streams[0x10002]), SCREEN)
+
+        # What arrived: the collector's report of the package. A package is sent cut at 64512
+        # bytes, and the user streams come last in the minidump: when the cut took them, the
+        # report says so and has no texts to compare.
+        report = self.collector.events(1, timeout=30, event="crash_report")[0]
+        print("[crash] report: " + json.dumps(report)[:400])
+        self.assertGreater(report["package_bytes"], 0)
+        if report["truncated"]:
+            print("[crash] the package was cut at %d bytes; the minidump is %d bytes and its user "
+                  "streams lie beyond the cut" % (report["package_bytes"], os.path.getsize(
+                      os.path.join(self.dir, "TempDump.dmp"))))
+            return
+        self.assertTrue(report["minidump_valid"], report)
+        for i in (1, 2, 3):
+            got = report.get("user_info%d" % i, "").encode("latin-1").hex().upper()
+            self.assertEqual(got, wants["want%d" % i], "user_info%d" % i)
+        if 0x10002 in streams:
+            shot = report.get("screenshot", {})
+            self.assertEqual((shot.get("jpeg_width"), shot.get("jpeg_height")), SCREEN, shot)
+
+
+def user_streams(dump):
+    """{type: bytes} of the streams of type 0x10000 and above, read from the stream directory."""
+    signature, _, count, directory = struct.unpack_from("<4sIII", dump, 0)
+    if signature != b"MDMP":
+        raise AssertionError("not a minidump")
+    streams = {}
+    for i in range(count):
+        kind, size, offset = struct.unpack_from("<III", dump, directory + 12 * i)
+        if kind >= 0x10000:
+            streams[kind] = dump[offset:offset + size]
+    return streams
+
+
+def jpeg_size(jpeg):
+    """(width, height) from the first start-of-frame marker."""
+    pos = 2
+    while pos + 9 <= len(jpeg) and jpeg[pos] == 0xFF:
+        marker, length = jpeg[pos + 1], struct.unpack_from(">H", jpeg, pos + 2)[0]
+        if 0xC0 <= marker <= 0xC3:
+            height, width = struct.unpack_from(">HH", jpeg, pos + 5)
+            return width, height
+        pos += 2 + length
+    return None
+
+
 def add_scenario_tests():
     for name in SCENARIOS:
         setattr(UserInfoDialog, "test_" + name, lambda self, n=name: self.run_scenario(n))
@@ -134,7 +245,13 @@ def main():
     parser.add_argument("--bin", required=True, help="folder of dialog_host.exe and dialog_presser.exe")
     parser.add_argument("--work", required=True, help="folder for the prefix and the locale")
     parser.add_argument("--artifacts", required=True, help="folder for the pictures")
+    parser.add_argument("--collector", help="the native collector: also run a crash through the dialog")
+    parser.add_argument("--crash-host", default="dll_crash_host.exe", help="a host in --bin that crashes")
+    parser.add_argument("--expect-screenshot", action="store_true", help="the crash report must hold one")
     args, rest = parser.parse_known_args()
+    args.bin, args.work, args.artifacts = map(os.path.abspath, (args.bin, args.work, args.artifacts))
+    if args.collector:
+        args.collector = os.path.abspath(args.collector)
     os.makedirs(args.work, exist_ok=True)
     os.makedirs(args.artifacts, exist_ok=True)
 
@@ -148,7 +265,7 @@ def main():
     try:
         add_scenario_tests()
         program = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2)
-        ok = program.result.wasSuccessful() and program.result.testsRun == len(SCENARIOS)
+        ok = program.result.wasSuccessful() and program.result.testsRun == len(SCENARIOS) + 1
     finally:
         run([WINESERVER, "-k"], 60, env=base_env)
         xvfb.terminate()
