@@ -33,8 +33,8 @@ constexpr uint32_t kDialogStyle =
     kWsPopup | kWsCaption | kDsModalFrame | kDsCenter | kDsSetFont | kDsFixedSys | kDsNoIdleMsg;
 constexpr uint32_t kStaticStyle = kWsChild | kWsVisible;
 constexpr uint32_t kLineEditStyle = kWsChild | kWsVisible | kWsTabStop | kEsAutoHScroll;
-constexpr uint32_t kBoxEditStyle = kWsChild | kWsVisible | kWsVScroll | kWsTabStop | kEsMultiline |
-                                   kEsAutoVScroll | kEsWantReturn;
+constexpr uint32_t kBoxEditStyle =
+    kWsChild | kWsVisible | kWsVScroll | kWsTabStop | kEsMultiline | kEsAutoVScroll | kEsWantReturn;
 constexpr uint32_t kButtonStyle = kWsChild | kWsVisible | kWsTabStop | kBsDefPushButton;
 static_assert(kDialogStyle == 0x80C009C8, "dialog style");
 static_assert(kBoxEditStyle == 0x50211044, "multi-line box style");
@@ -193,8 +193,9 @@ size_t BuildUserInfoTemplate(const UserInfoDialogTexts& texts, uint32_t flags, u
     c += kBoxHeight + kGap;
   }
   c += 2;
-  add({kButtonAtom, kUserInfoButtonId, kButtonStyle, 0, 107, c, 35, kButtonHeight,
-       {kButtonText, sizeof kButtonText / sizeof kButtonText[0]}, kDialogFixedTextLimit});
+  const DialogText ok = {kButtonText, sizeof kButtonText / sizeof kButtonText[0]};
+  add({kButtonAtom, kUserInfoButtonId, kButtonStyle, 0, 107, c, 35, kButtonHeight, ok,
+       kDialogFixedTextLimit});
   if (writer.failed()) return 0;
 
   header.item_count = static_cast<uint16_t>(count);

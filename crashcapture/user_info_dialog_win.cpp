@@ -98,7 +98,8 @@ bool ShowUserInfoDialogFor(const DumpFormat& format, UserInfo* info) {
   char16_t info1[kDialogInfo12Limit];
   char16_t info2[kDialogInfo12Limit];
   char16_t info3[kDialogInfo3Limit];
-  static_assert(sizeof format.title <= kDialogTitleLimit && sizeof format.info1 <= kDialogInfo12Limit &&
+  static_assert(sizeof format.title <= kDialogTitleLimit &&
+                    sizeof format.info1 <= kDialogInfo12Limit &&
                     sizeof format.info3 <= kDialogInfo3Limit,
                 "every byte of a setting has a unit in its buffer");
   UserInfoDialogTexts texts;

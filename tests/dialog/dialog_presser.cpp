@@ -164,7 +164,8 @@ void Type(HWND dialog, uint16_t id, const std::u16string& text, const std::strin
   const std::wstring want = by_keys ? Wide(shown) : Wide(text);
   if (!WaitUntil([&] { return !IsWindow(dialog) || TextOf(edit) == want; }, 10000) ||
       !IsWindow(dialog))
-    Fail("box %u does not hold what was typed: %ls", id, IsWindow(dialog) ? TextOf(edit).c_str() : L"(closed)");
+    Fail("box %u does not hold what was typed: %ls", id,
+         IsWindow(dialog) ? TextOf(edit).c_str() : L"(closed)");
 }
 
 void Press(HWND dialog, DialogPress press) {
@@ -187,7 +188,8 @@ void Press(HWND dialog, DialogPress press) {
 bool WriteSettings(const DialogScenario& s, const char* path) {
   FILE* file = fopen(path, "wb");
   if (file == nullptr) return false;
-  fprintf(file, "[VXException]\r\nFormat_CrashDump=%s\r\nFormat_CrashDump_Title=%s\r\n"
+  fprintf(file,
+          "[VXException]\r\nFormat_CrashDump=%s\r\nFormat_CrashDump_Title=%s\r\n"
           "Format_CrashDump_Info1=%s\r\nFormat_CrashDump_Info2=%s\r\nFormat_CrashDump_Info3=%s\r\n",
           kCrashDumpLetters, s.title.c_str(), s.info1.c_str(), s.info2.c_str(), s.info3.c_str());
   const bool ok = fclose(file) == 0;
@@ -200,18 +202,20 @@ bool WriteSettings(const DialogScenario& s, const char* path) {
   return ok;
 }
 
+BOOL CALLBACK PrintWindow(HWND window, LPARAM) {
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  printf("presser: window of process %lu: %ls \"%ls\"%s\n", process, ClassOf(window).c_str(),
+         TextOf(window).c_str(), IsWindowVisible(window) ? " visible" : "");
+  return TRUE;
+}
+
 void DismissMessageBox(const char* caption) {
   const std::wstring wide = Wide(std::string(caption));
   HWND box = nullptr;
   if (!WaitUntil([&] { return (box = FindWindowW(L"#32770", wide.c_str())) != nullptr; }, 30000)) {
     Fail("no message box \"%s\" after the dialog", caption);
-    EnumWindows([](HWND window, LPARAM) -> BOOL {
-      DWORD process = 0;
-      GetWindowThreadProcessId(window, &process);
-      printf("presser: window of process %lu: %ls \"%ls\"%s\n", process, ClassOf(window).c_str(),
-             TextOf(window).c_str(), IsWindowVisible(window) ? " visible" : "");
-      return TRUE;
-    }, 0);
+    EnumWindows(PrintWindow, 0);  // what there is instead
     return;
   }
   PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
@@ -226,20 +230,29 @@ int main(int argc, char** argv) {
   const char* dismiss = nullptr;
   const char* settings = nullptr;
   for (int i = 2; i < argc; ++i) {
-    if (strcmp(argv[i], "--shot") == 0) shot = true;
-    else if (strcmp(argv[i], "--dismiss") == 0 && i + 1 < argc) dismiss = argv[++i];
-    else if (strcmp(argv[i], "--write-settings") == 0 && i + 1 < argc) settings = argv[++i];
-    else scenario = nullptr;
+    if (strcmp(argv[i], "--shot") == 0)
+      shot = true;
+    else if (strcmp(argv[i], "--dismiss") == 0 && i + 1 < argc)
+      dismiss = argv[++i];
+    else if (strcmp(argv[i], "--write-settings") == 0 && i + 1 < argc)
+      settings = argv[++i];
+    else
+      scenario = nullptr;
   }
   if (scenario == nullptr) {
-    fprintf(stderr, "usage: dialog_presser SCENARIO [--shot] [--dismiss CAPTION] | --write-settings PATH\n");
+    fprintf(
+        stderr,
+        "usage: dialog_presser SCENARIO [--shot] [--dismiss CAPTION] | --write-settings PATH\n");
     return 2;
   }
   if (settings != nullptr) return WriteSettings(*scenario, settings) ? 0 : 1;
   HWND dialog = nullptr;
-  if (!WaitUntil([&] { return (dialog = FindWindowW(L"#32770", kCaption)) != nullptr &&
-                              IsWindowVisible(dialog); },
-                 30000)) {
+  if (!WaitUntil(
+          [&] {
+            return (dialog = FindWindowW(L"#32770", kCaption)) != nullptr &&
+                   IsWindowVisible(dialog);
+          },
+          30000)) {
     Fail("no dialog with the caption appeared");
     return 1;
   }
@@ -263,7 +276,8 @@ int main(int argc, char** argv) {
   }
 
   Press(dialog, scenario->press);
-  if (!WaitUntil([&] { return !IsWindow(dialog); }, 10000)) Fail("the button did not close the dialog");
+  if (!WaitUntil([&] { return !IsWindow(dialog); }, 10000))
+    Fail("the button did not close the dialog");
   if (dismiss != nullptr) DismissMessageBox(dismiss);
   printf("presser: %d failures\n", g_failures);
   return g_failures == 0 ? 0 : 1;

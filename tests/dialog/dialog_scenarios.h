@@ -55,34 +55,36 @@ inline std::vector<DialogScenario> DialogScenarios() {
   const char16_t kCuo = u'\u9519';  // a character that code page 936 writes as B4 ED
   const char* kCuoGbk = "\xB4\xED";
   // 65 bytes but 61 characters: the prompt has two lines.
-  const std::string two_lines = std::string(crashed) + ", please tell us what you were doing when it stopped.....";
+  const std::string two_lines =
+      std::string(crashed) + ", please tell us what you were doing when it stopped.....";
   const std::u16string two_lines16 =
       crashed16 + u", please tell us what you were doing when it stopped.....";
   return {
-      {"all", all | kDumpFilterMemory | kDumpShotHigh, two_lines,
-       "\xD0\xD5\xC3\xFB Name", "E-mail", "\xCB\xB5\xC3\xF7 What happened", two_lines16,
-       u"\u59D3\u540D Name", u"E-mail", u"\u8BF4\u660E What happened", u"Alice",
-       u"alice@example.com", u"I clicked Start\rand it closed.", true, DialogPress::kButtonClick,
-       "Alice", "alice@example.com", "I clicked Start\r\nand it closed."},
+      {"all", all | kDumpFilterMemory | kDumpShotHigh, two_lines, "\xD0\xD5\xC3\xFB Name", "E-mail",
+       "\xCB\xB5\xC3\xF7 What happened", two_lines16, u"\u59D3\u540D Name", u"E-mail",
+       u"\u8BF4\u660E What happened", u"Alice", u"alice@example.com",
+       u"I clicked Start\rand it closed.", true, DialogPress::kButtonClick, "Alice",
+       "alice@example.com", "I clicked Start\r\nand it closed."},
       {"long", all, "Too much text", "One", "Two", "Three", u"Too much text", u"One", u"Two",
-       u"Three", Ascii16(Digits(300)), Ascii16(Digits(128)), Ascii16(Digits(3000)), false, DialogPress::kEnterInLine,
-       Digits(127), Digits(127), Digits(2047)},
+       u"Three", Ascii16(Digits(300)), Ascii16(Digits(128)), Ascii16(Digits(3000)), false,
+       DialogPress::kEnterInLine, Digits(127), Digits(127), Digits(2047)},
       {"only3", kDumpUserText3, "", "unused 1", "unused 2", "Box only", u"", u"", u"", u"Box only",
        u"", u"", u"first\rsecond", true, DialogPress::kCommand, "", "", "first\r\nsecond"},
       {"blank", kDumpUserText1 | kDumpUserText2, crashed, "A", "B", "", crashed16, u"A", u"B", u"",
        u"", u"", u"", false, DialogPress::kButtonClick, "", "", ""},
-      {"nofields", 0, "Nothing to ask", "", "", "", u"Nothing to ask", u"", u"", u"", u"", u"",
-       u"", false, DialogPress::kButtonClick, "", "", ""},
+      {"nofields", 0, "Nothing to ask", "", "", "", u"Nothing to ask", u"", u"", u"", u"", u"", u"",
+       false, DialogPress::kButtonClick, "", "", ""},
       // Typed in Chinese, received in code page 936 (two bytes a character): a cut never leaves
       // half a character, so a field may come back a byte short of its 127 or 2047.
       {"chinese", all, crashed, "1", "2", "3", crashed16, u"1", u"2", u"3", Repeat16(kCuo, 100),
        u"a" + Repeat16(kCuo, 100), Repeat16(kCuo, 1100), false, DialogPress::kButtonClick,
        Repeat(kCuoGbk, 63), "a" + Repeat(kCuoGbk, 63), Repeat(kCuoGbk, 1023)},
-      // The dialog of a real crash through VXIdent.dll, set up by HVModule.dat (kCrashSettings).
-      {"crash", kDumpFilterMemory | kDumpShotHigh | all, two_lines, "\xD0\xD5\xC3\xFB",
-       "E-mail", "\xCB\xB5\xC3\xF7", two_lines16, u"\u59D3\u540D", u"E-mail", u"\u8BF4\u660E",
-       u"Bob", u"bob@example.com", u"It froze\rwhen I saved.", true, DialogPress::kButtonClick,
-       "Bob", "bob@example.com", "It froze\r\nwhen I saved."},
+      // The dialog of a real crash through VXIdent.dll, set up by the HVModule.dat
+      // that dialog_presser --write-settings writes.
+      {"crash", kDumpFilterMemory | kDumpShotHigh | all, two_lines, "\xD0\xD5\xC3\xFB", "E-mail",
+       "\xCB\xB5\xC3\xF7", two_lines16, u"\u59D3\u540D", u"E-mail", u"\u8BF4\u660E", u"Bob",
+       u"bob@example.com", u"It froze\rwhen I saved.", true, DialogPress::kButtonClick, "Bob",
+       "bob@example.com", "It froze\r\nwhen I saved."},
   };
 }
 

@@ -168,7 +168,8 @@ std::u16string FromGbk(const char* gbk) {
   iconv_close(cd);
   std::u16string s;
   for (const char* p = out.data(); p < out_ptr; p += 2)
-    s.push_back(static_cast<char16_t>(static_cast<uint8_t>(p[0]) | static_cast<uint8_t>(p[1]) << 8));
+    s.push_back(
+        static_cast<char16_t>(static_cast<uint8_t>(p[0]) | static_cast<uint8_t>(p[1]) << 8));
   return s;
 }
 
@@ -297,7 +298,8 @@ TEST(DialogTemplate, EveryItemOnFourByteBoundary) {
       Built b = Build(texts, kAllFields);
       ASSERT_EQ(b.parsed.items.size(), 8u);
       for (const ParsedItem& item : b.parsed.items)
-        EXPECT_EQ(item.offset % 4, 0u) << "title " << title << ", info " << info << ", item " << item.id;
+        EXPECT_EQ(item.offset % 4, 0u)
+            << "title " << title << ", info " << info << ", item " << item.id;
       EXPECT_EQ(b.parsed.items[0].text, texts.title);
       EXPECT_EQ(b.parsed.items[5].text, texts.info3);
     }
