@@ -188,6 +188,8 @@ class CrashThroughDialog(DialogCase):
             self.assertIn(0x10002, streams, "no screenshot stream")
         if 0x10002 in streams:
             self.assertEqual(jpeg_size(streams[0x10002]), SCREEN)
+            with open(os.path.join(args.artifacts, "crash-screenshot.jpg"), "wb") as f:
+                f.write(streams[0x10002])  # the screen at the fault, before the dialog came up
 
         # What arrived: the collector's report of the package. A package is sent cut at 64512
         # bytes, and the user streams come last in the minidump: when the cut took them, the
