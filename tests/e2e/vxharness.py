@@ -111,12 +111,25 @@ class HostResult:
 
 
 def run_host(name, args, cwd, timeout=HOST_TIMEOUT, env=None):
-    """Runs a host program from BIN in cwd under Wine, with a time limit; returns its HostResult."""
+    """Runs a host program from BIN in cwd under Wine, with a time limit; returns its HostResult.
+
+    Output goes through files, not pipes: Wine's services, started by whichever program comes first,
+    live on holding that program's output handles, and a pipe would then never see its end.
+    """
     full_env = dict(os.environ)
     full_env.update(env or {})
-    completed = subprocess.run(WINE + [program(name)] + [str(a) for a in args], cwd=cwd, env=full_env,
-                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
-    return HostResult(completed)
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        process = subprocess.Popen(WINE + [program(name)] + [str(a) for a in args], cwd=cwd, env=full_env,
+                                   stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+        try:
+            returncode = process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+            raise
+        out.seek(0)
+        err.seek(0)
+        return HostResult(subprocess.CompletedProcess(process.args, returncode, out.read(), err.read()))
 
 
 class E2ETest(unittest.TestCase):
