@@ -167,6 +167,18 @@ void PrepareRows(const SourceImage& image, int x0, int y0, McuRows* out) {
   }
 }
 
+// Everything before the entropy-coded data. False when it does not fit.
+bool WriteHeaders(ByteWriter* out, const uint16_t luma_quant[kBlockSize], const uint16_t chroma_quant[kBlockSize],
+                  int width, int height) {
+  out->Marker(kStartOfImage);
+  WriteJfif(out);
+  WriteQuantTables(out, luma_quant, chroma_quant);
+  WriteFrameHeader(out, width, height);
+  WriteHuffmanTables(out);
+  WriteScanHeader(out);
+  return !out->full;
+}
+
 int32_t Encode(const JpegProperties& p, McuTransform transform, size_t capacity, size_t* written) {
   const int quality = ClampQuality(p.quality);
   uint16_t luma_quant[kBlockSize];
@@ -185,13 +197,7 @@ int32_t Encode(const JpegProperties& p, McuTransform transform, size_t capacity,
   uint8_t* const begin = p.output_buffer;
   uint8_t* const end = begin + capacity - kEndOfImageBytes;  // the end marker's two bytes stay free
   ByteWriter header{begin, end, false};
-  header.Marker(kStartOfImage);
-  WriteJfif(&header);
-  WriteQuantTables(&header, luma_quant, chroma_quant);
-  WriteFrameHeader(&header, p.input_width, p.input_height);
-  WriteHuffmanTables(&header);
-  WriteScanHeader(&header);
-  if (header.full) return kJpegOutputFull;
+  if (!WriteHeaders(&header, luma_quant, chroma_quant, p.input_width, p.input_height)) return kJpegOutputFull;
 
   EntropyCoder coder;
   StartEntropy(&coder, header.next, end, &dc_luma, &ac_luma, &dc_chroma, &ac_chroma);
