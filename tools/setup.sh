@@ -6,6 +6,8 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev
   googletest libgtest-dev libbenchmark-dev zlib1g-dev libturbojpeg0-dev
   wine64 xvfb xauth x11-utils
+  locales fonts-wqy-microhei imagemagick
+  qemu-system-x86 debootstrap  # the emulated machine that runs the win32 build (tools/emu32)
 )
 missing=()
 for p in "${packages[@]}"; do
