@@ -83,3 +83,19 @@ int SendDatagram(const uint8_t* bytes, int length) {
   EchoDatagram(bytes, length, result, failed);
   return result;
 }
+
+// The crash report's own socket. A thread that the crash handler freezes half-way through sendto
+// can hold up every later send on the socket it used (Wine queues them behind its unfinished one),
+// so once the process has crashed the remaining sends go out on a socket no frozen thread touched.
+namespace {
+SOCKET g_crash_socket = INVALID_SOCKET;
+}  // namespace
+
+void PrepareCrashSocket() {
+  if (OpenClientSocket() != 0 || g_crash_socket != INVALID_SOCKET) return;
+  g_crash_socket = socket(AF_INET, SOCK_DGRAM, 0);
+}
+
+void UseCrashSocket() {
+  if (g_crash_socket != INVALID_SOCKET) g_socket = g_crash_socket;
+}

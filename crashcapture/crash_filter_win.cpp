@@ -1,6 +1,8 @@
 // The top-level exception filter, the crash worker thread and the filter that replaces the first.
 #include "crashmodule/crash_filter_win.h"
 
+#include "client/crash_socket_win.h"
+
 #include "crashcapture/crash_capture_win.h"
 #include "crashcapture/crash_exit_win.h"
 #include "crashcapture/crash_watchdog_win.h"
@@ -38,6 +40,7 @@ LONG WINAPI VXExceptionUnhandledExceptionFilter(EXCEPTION_POINTERS* exception) {
   bool watched = BeginCrashWatch();
   VXException* module = GetVXException();
   RunGuarded(FreezeStep, module);
+  UseCrashSocket();
   CrashThreadId = GetCurrentThreadId();
   NoteCrashProgress();
 

@@ -1,6 +1,7 @@
 // Everything the crash path needs that could otherwise take a lock at the crash: loading DLLs runs
 // under the loader lock, converting from code page 936 may map its table, creating a thread may
 // be impossible while another thread sits in a DllMain.
+#include "client/crash_socket_win.h"
 #include "crashcapture/crash_capture.h"
 #include "crashcapture/crash_capture_win.h"
 #include "crashcapture/crash_message.h"
@@ -54,6 +55,7 @@ bool LoadCrashResources() {
 
 bool PrepareCrashCapture() {
   bool resources = LoadCrashResources();
+  PrepareCrashSocket();
   bool watchdog = StartCrashWatchdog();
   return resources && watchdog;
 }
