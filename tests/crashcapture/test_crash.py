@@ -1,0 +1,240 @@
+"""Crashes of a host process under wine64: exit code, files, package, datagram, minidump, timing.
+
+Each case runs crash_host.exe (the library's objects linked into a host) or dll_crash_host.exe (the
+real DLL) in a fresh folder with a collector listening, under a time limit: a host that hangs
+fails its case instead of hanging the run.
+"""
+import os
+import struct
+import subprocess
+import sys
+import time
+import unittest
+import zlib
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+import vxharness  # noqa: E402
+
+PIECE = 131072
+SEND_LIMIT = 64512
+HOST = "crash_host.exe"
+CRASH_TIMEOUT = 60          # any crash case
+FULL_MEMORY_TIMEOUT = 240   # Wine's full-memory minidump of even a small host is about 190 MB
+STALL_BOUND = 40            # a stalled crash ends within the watchdog's 10 s plus Wine's start-up
+
+FILTER_MEMORY, NORMAL, FULL_MEMORY = 0x8, 0x0, 0x2
+ACCESS_VIOLATION = 0xC0000005
+MODULE_EXCEPTION = 0xFFFF0002
+STACK_OVERFLOW = 0xC00000FD
+EXTRA_TEXT = b"extra information from the host"
+
+
+def inflate_package(package):
+    """The server's reading: header, then length-prefixed zlib streams of up to one piece each."""
+    assert package[:5] == b"VGZ\x00\x01", package[:5]
+    pos, out, chunks = 5, bytearray(), 0
+    while pos < len(package):
+        (length,) = struct.unpack_from("<I", package, pos)
+        assert length > 0 and pos + 4 + length <= len(package), (pos, length)
+        piece = zlib.decompress(package[pos + 4:pos + 4 + length])
+        assert 0 < len(piece) <= PIECE
+        out += piece
+        chunks += 1
+        pos += 4 + length
+    return bytes(out), chunks
+
+
+class Minidump:
+    """Just enough of the minidump format: header, stream directory, exception record."""
+
+    def __init__(self, data):
+        sig, _version, count, rva, _checksum, _time, self.flags = struct.unpack_from("<4sIIIIIQ", data, 0)
+        assert sig == b"MDMP", sig
+        self.data = data
+        self.streams = {}
+        for i in range(count):
+            kind, size, at = struct.unpack_from("<III", data, rva + 12 * i)
+            if kind:
+                self.streams[kind] = data[at:at + size]
+
+    def exception(self):
+        thread_id, _align, code, _flags, _record, address = struct.unpack_from("<IIIIQQ", self.streams[6], 0)
+        return thread_id, code, address
+
+
+class CrashCase(vxharness.E2ETest):
+
+    def run_crash(self, args, name=HOST, timeout=CRASH_TIMEOUT):
+        self.conf()
+        start = time.monotonic()
+        result = self.host(args, name=name, timeout=timeout)
+        result.seconds = time.monotonic() - start
+        return result
+
+    def file(self, name):
+        path = os.path.join(self.dir, name)
+        if not os.path.isfile(path):
+            return None
+        with open(path, "rb") as f:
+            return f.read()
+
+    def package_datagrams(self, timeout=5.0):
+        """Payloads of the blob datagrams that carry a package."""
+        blobs = []
+        for item in self.collector.quiet(timeout):
+            if item.get("event") != "datagram":
+                continue
+            raw = vxharness.raw(item)
+            kind, = struct.unpack_from(">I", raw, 4)
+            if kind == 4 and raw[43:48] == b"VGZ\x00\x01":
+                blobs.append(raw[43:])
+        return blobs
+
+    def assert_report(self, result, dump_type, fault_thread=None, code=ACCESS_VIOLATION, extra=None,
+                      exit_hook=True):
+        """Everything a finished crash report leaves: files, package, datagram, minidump, hook."""
+        self.assertEqual(result.returncode, 1, result.stderr)
+        dump, package = self.file("TempDump.dmp"), self.file("TempDump.vgz")
+        self.assertIsNotNone(dump, "TempDump.dmp missing")
+        self.assertIsNotNone(package, "TempDump.vgz missing")
+        inflated, chunks = inflate_package(package)
+        self.assertEqual(inflated, dump)
+        self.assertEqual(chunks, (len(dump) + PIECE - 1) // PIECE)
+        blobs = self.package_datagrams()
+        self.assertEqual(len(blobs), 1)
+        self.assertEqual(blobs[0], package[:SEND_LIMIT])
+        md = Minidump(dump)
+        self.assertEqual(md.flags, dump_type)
+        thread_id, got_code, _address = md.exception()
+        if fault_thread is None:
+            fault_thread = result.values("tid")[0]
+        self.assertIn(thread_id, fault_thread if isinstance(fault_thread, list) else [fault_thread])
+        self.assertEqual(got_code, code)
+        if extra is None:
+            self.assertNotIn(0x10001, md.streams)
+        else:
+            self.assertIn(extra, md.streams[0x10001])
+            self.assertFalse(md.streams[0x10001].endswith(b"\x00"))
+        self.assertEqual(self.file("exit_hook.txt") is not None, exit_hook)
+        return md
+
+    def assert_ended_without_report(self, result):
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertLess(result.seconds, STALL_BOUND)
+        self.assertEqual(self.package_datagrams(1.0), [])
+
+
+class Crashes(CrashCase):
+
+    def test_access_violation_in_the_only_thread_with_each_minidump_type(self):
+        for flags, dump_type in ((0x10001, FILTER_MEMORY), (0x10002, NORMAL), (0x10000, FULL_MEMORY)):
+            with self.subTest(flags=hex(flags)):
+                for name in ("TempDump.dmp", "TempDump.vgz", "exit_hook.txt"):
+                    if os.path.exists(os.path.join(self.dir, name)):
+                        os.remove(os.path.join(self.dir, name))
+                r = self.run_crash(["init", "ids", "hook", "format", "%x" % flags, "extra", "av"],
+                                   timeout=FULL_MEMORY_TIMEOUT if dump_type == FULL_MEMORY else CRASH_TIMEOUT)
+                md = self.assert_report(r, dump_type, extra=EXTRA_TEXT)
+                self.assertEqual(set(md.streams) & {0x10002, 0x10003, 0x10004, 0x10005}, set())
+                self.assertEqual(9 in md.streams, dump_type == FULL_MEMORY)  # Memory64ListStream
+
+    def test_through_the_dll_with_default_flags(self):
+        r = self.run_crash([], name="dll_crash_host.exe")
+        self.assert_report(r, FILTER_MEMORY, exit_hook=False)
+
+    def test_eight_other_threads_some_reporting_are_frozen_and_do_not_stop_the_report(self):
+        r = self.run_crash(["init", "ids", "hook", "threads", "8", "av"])
+        md = self.assert_report(r, FILTER_MEMORY)
+        # The eight, the faulting thread, the watchdog and the worker.
+        self.assertGreaterEqual(struct.unpack_from("<I", md.streams[3], 0)[0], 11)
+
+    def test_software_exception_of_the_exception_level_carries_its_line(self):
+        r = self.run_crash(["init", "ids", "hook", "exception"])
+        self.assert_report(r, FILTER_MEMORY, code=MODULE_EXCEPTION, extra=b"the host raised its error")
+
+    def test_a_second_fault_while_the_worker_runs_is_parked(self):
+        r = self.run_crash(["init", "ids", "hook", "format", "10001", "secondfault", "av"])
+        self.assert_report(r, FILTER_MEMORY, extra=EXTRA_TEXT)
+        self.assertEqual(r.values("second_fault_thread_ended"), [0])
+
+    def test_two_threads_faulting_at_once_give_one_report(self):
+        r = self.run_crash(["init", "ids", "hook", "twofaults"])
+        self.assert_report(r, FILTER_MEMORY, fault_thread=r.values("fault_tid"))
+
+    def test_stack_overflow_is_reported(self):
+        r = self.run_crash(["init", "ids", "hook", "overflow"])
+        self.assert_report(r, FILTER_MEMORY, code=STACK_OVERFLOW)
+
+    def test_crash_while_another_thread_is_inside_the_echo(self):
+        r = self.run_crash(["init", "ids", "hook", "echoheld", "av"])
+        self.assertEqual(r.values("blocked_in_echo"), [1])
+        self.assert_report(r, FILTER_MEMORY)
+
+    def test_crash_while_another_thread_holds_client_lock(self):
+        r = self.run_crash(["init", "ids", "hook", "clientlock", "av"])
+        self.assertEqual(r.values("blocked_in_clientlock"), [1])
+        self.assert_report(r, FILTER_MEMORY)
+
+    def test_crash_while_another_thread_holds_the_stdio_lock(self):
+        r = self.run_crash(["init", "ids", "hook", "stdioheld", "av"])
+        self.assertEqual(r.values("stdio_held"), [1])
+        self.assert_report(r, FILTER_MEMORY)
+        self.assertLess(r.seconds, STALL_BOUND)
+
+
+class Stalls(CrashCase):
+
+    def test_heap_lock_held_by_a_frozen_thread_ends_in_bounded_time(self):
+        r = self.run_crash(["init", "ids", "hook", "heaplock", "av"])
+        self.assertEqual(r.values("heap_held"), [1])
+        self.assert_ended_without_report(r)
+
+    def test_thread_asleep_in_dllmain_ends_in_bounded_time(self):
+        r = self.run_crash(["init", "ids", "hook", "dllmain", "av"])
+        self.assertEqual(r.values("in_dllmain"), [1])
+        self.assert_ended_without_report(r)
+
+    def test_no_worker_thread_ends_at_once_without_files(self):
+        r = self.run_crash(["init", "ids", "hook", "nothread", "av"])
+        self.assertEqual(r.values("threads_refused"), [1])
+        self.assert_ended_without_report(r)
+        self.assertIsNone(self.file("TempDump.dmp"))
+        self.assertIsNone(self.file("TempDump.vgz"))
+
+    def test_unwritable_directory_leaves_no_files_and_ends(self):
+        ro = os.path.join(self.dir, "ro")
+        os.mkdir(ro)
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", ro],
+                          stderr=subprocess.DEVNULL).returncode != 0:
+            self.skipTest("needs a read-only mount (root)")
+        try:
+            vxharness.write_conf(ro, ServerHost="127.0.0.1:%d" % self.collector.port)
+            subprocess.run(["mount", "-o", "remount,ro", ro], check=True)
+            start = time.monotonic()
+            r = vxharness.run_host(HOST, ["init", "ids", "hook", "av"], ro, timeout=CRASH_TIMEOUT)
+            r.seconds = time.monotonic() - start
+            self.assertEqual(sorted(os.listdir(ro)), ["HVInfo.conf"])
+        finally:
+            subprocess.run(["umount", ro])
+        self.assert_ended_without_report(r)
+
+
+class Dumps(CrashCase):
+
+    def test_user_dump_from_the_dump_level_goes_on(self):
+        r = self.run_crash(["init", "ids", "dumplevel", "userdump"])
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.values("dumplevel_returned"), [1])
+        self.assertEqual(r.values("userdump"), [1])
+        self.assertEqual(r.values("end"), [0])
+        blobs = self.package_datagrams()
+        self.assertEqual(len(blobs), 2)
+        dump, package = self.file("TempDump.dmp"), self.file("TempDump.vgz")
+        self.assertEqual(inflate_package(package)[0], dump)
+        md = Minidump(dump)
+        self.assertNotIn(6, md.streams)  # no exception information without exception pointers
+        self.assertIn(b"the host asked for a dump", md.streams[0x10001])
+
+
+if __name__ == "__main__":
+    vxharness.main()
