@@ -13,8 +13,9 @@ constexpr uint32_t kLeafExtendedFeatures = 0x80000001;
 constexpr uint32_t kLeafBrandFirst = 0x80000002;
 constexpr uint32_t kLeafBrandLast = 0x80000004;
 
-// EDX bits of leaf 1, and of leaf 0x80000001 for 3DNow!. Bit 31 of that leaf is the one usually
-// documented for 3DNow!; the profile has always reported bit 30 and the server's figures rest on it.
+// EDX bits of leaf 1, and of leaf 0x80000001 for 3DNow!. There bit 31 is 3DNow! itself and bit 30
+// AMD's extensions to it; the c3dnow field carries bit 30, and that is what the server's records
+// mean by it, so it stays.
 constexpr int kMmxBit = 23;
 constexpr int kSseBit = 25;
 constexpr int kSse2Bit = 26;
