@@ -1,0 +1,88 @@
+#!/usr/bin/env python3
+"""Crash benchmark: time from the fault to the end of the process, split into minidump,
+compression and send, with the package size and ratio.
+
+    python3 benchmarks/crash/run_crash_bench.py [--build build/win64] [--collector PATH] [--runs 3]
+
+Two configurations: the default crash flags (S A E, MiniDumpFilterMemory) in a small host, and a
+full-memory minidump (no S, no N) of a host holding 64 MiB of heap. Each run is one crash of
+crash_bench_host.exe under wine64 in a fresh folder, with the collector listening; the figures
+are medians over the runs. "fault to end" is measured from the host's clock just before the fault
+to the driver seeing the process gone, so it includes Wine's own teardown.
+"""
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+
+CONFIGS = [("default flags (S A E), small host", 0, "10101"),
+           ("full memory, 64 MiB heap", 64, "10100")]
+
+
+def one_run(args, heap_mib, flags):
+    import vxharness
+    work = tempfile.mkdtemp(prefix="vx-crash-bench-")
+    collector = vxharness.Collector(os.path.join(work, "collected"))
+    try:
+        vxharness.write_conf(work, ServerHost="127.0.0.1:%d" % collector.port)
+        env = dict(os.environ, WINEPREFIX=args.prefix, WINEDEBUG="-all")
+        child = subprocess.Popen([os.path.join(ROOT, "tools", "wine64-run"),
+                                  os.path.join(args.build, "bin", "crash_bench_host.exe"), str(heap_mib), flags],
+                                 cwd=work, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        _, err = child.communicate(timeout=args.timeout)
+        ended_us = time.time() * 1e6
+        values = dict(line.split("=", 1) for line in err.decode("latin-1").splitlines() if "=" in line)
+        values = {k: int(v) for k, v in values.items() if v.strip().isdigit()}
+        reports = collector.events(1, timeout=10, event="crash_report")
+        values["exit_code"] = child.returncode
+        values["fault_to_end_us"] = ended_us - values["fault_us"]
+        values["fault_to_hook_us"] = values["hook_us"] - values["fault_us"]
+        values["collector_chunks"] = reports[0].get("chunks", 0)
+        return values
+    finally:
+        collector.close()
+        shutil.rmtree(work, ignore_errors=True)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", default=os.path.join(ROOT, "build", "win64"))
+    parser.add_argument("--native", default=None, help="native build holding collector/collector")
+    parser.add_argument("--collector", default=None)
+    parser.add_argument("--prefix", default=None, help="Wine prefix (default: BUILD/wineprefix)")
+    parser.add_argument("--runs", type=int, default=3)
+    parser.add_argument("--timeout", type=int, default=600)
+    args = parser.parse_args()
+    args.build = os.path.abspath(args.build)
+    args.prefix = os.path.abspath(args.prefix or os.path.join(args.build, "wineprefix"))
+    native = args.native or os.path.join(os.path.dirname(args.build), "native")
+    os.environ["VXIDENT_COLLECTOR"] = os.path.abspath(args.collector or os.path.join(native, "collector", "collector"))
+    subprocess.run([os.path.join(ROOT, "tools", "wine-prefix.sh"), "start", args.prefix], check=True)
+
+    for title, heap_mib, flags in CONFIGS:
+        runs = [one_run(args, heap_mib, flags) for _ in range(args.runs)]
+        med = lambda key: statistics.median(r[key] for r in runs)  # noqa: E731
+        print("%s (%d runs, medians)" % (title, len(runs)))
+        print("  exit codes          %s" % sorted(set(r["exit_code"] for r in runs)))
+        print("  fault to end        %8.0f ms" % (med("fault_to_end_us") / 1000))
+        print("  fault to exit hook  %8.0f ms" % (med("fault_to_hook_us") / 1000))
+        print("    minidump          %8.0f ms" % (med("minidump_us") / 1000))
+        print("    compression       %8.0f ms" % (med("compress_us") / 1000))
+        print("    send              %8.1f ms" % (med("send_us") / 1000))
+        dump, package = med("minidump_bytes"), med("package_bytes")
+        print("  minidump            %10.0f bytes" % dump)
+        print("  package             %10.0f bytes in %d chunks, ratio %.3f (%.1f:1)" %
+              (package, med("chunks"), package / dump, dump / package))
+        print("  compression speed   %8.1f MB/s" % (dump / med("compress_us")))
+        print("  sent                %10.0f bytes (collector saw %d chunks)" % (med("sent_bytes"), med("collector_chunks")))
+
+
+if __name__ == "__main__":
+    main()
