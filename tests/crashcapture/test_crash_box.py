@@ -1,0 +1,74 @@
+"""The crash message box on a virtual X display: it shows the fixed text in Chinese on a system
+whose ANSI code page is not 936, the time it stands on the screen does not count as a stall, and
+the exit hook and the end of the process come once it is closed.
+"""
+import os
+import subprocess
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+import vxharness  # noqa: E402
+from test_crash import CrashCase, FILTER_MEMORY  # noqa: E402
+
+WINE = "/usr/lib/wine/wine64"
+WINESERVER = "/usr/lib/wine/wineserver"
+MESSAGE = "很抱歉，程序发生了严重错误，错误报告已经发送到服务器，我们将尽快解决这个问题。"
+HOLD_MS = 15000  # longer than the watchdog's 10 s without progress
+
+
+def utf16_hex(value):
+    return bytes.fromhex(value).decode("utf-16-be")
+
+
+class MessageBox(CrashCase):
+
+    @classmethod
+    def setUpClass(cls):
+        cls.prefix = os.environ.get("VXIDENT_BOX_PREFIX") or os.path.abspath("crash-box-prefix")
+        cls.xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        display = cls.xvfb.stdout.readline().decode().strip()
+        # An English locale: the ANSI code page is 1252, and the GBK text must still read right.
+        cls.env = dict(os.environ, DISPLAY=":" + display, WINEPREFIX=cls.prefix, WINEDEBUG="-all", LANG="C.UTF-8",
+                       LC_ALL="C.UTF-8")
+        subprocess.run([WINESERVER, "-k"], env=cls.env, timeout=60)
+        if not os.path.isfile(os.path.join(cls.prefix, "system.reg")):
+            subprocess.run([WINE, "wineboot", "--init"], env=cls.env, timeout=300,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            subprocess.run([WINESERVER, "-w"], env=cls.env, timeout=120)
+
+    @classmethod
+    def tearDownClass(cls):
+        subprocess.run([WINESERVER, "-k"], env=cls.env, timeout=60)
+        cls.xvfb.terminate()
+        cls.xvfb.wait(timeout=10)
+
+    def test_the_box_stands_longer_than_the_stall_limit_then_hook_and_exit(self):
+        self.conf()
+        wine = [WINE]
+        host = subprocess.Popen(wine + [vxharness.program("crash_host.exe"), "init", "ids", "hook", "av"],
+                                cwd=self.dir, env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        try:
+            closer = subprocess.run(wine + [vxharness.program("box_closer.exe"), str(HOLD_MS)], cwd=self.dir,
+                                    env=self.env, capture_output=True, timeout=120)
+            _, err = host.communicate(timeout=60)
+        finally:
+            if host.poll() is None:
+                host.kill()
+                host.wait()
+        lines = dict(line.split("=", 1) for line in closer.stderr.decode("latin-1").splitlines() if "=" in line)
+        self.assertEqual(lines.get("box_found"), "1", closer.stderr)
+        self.assertEqual(lines.get("box_still_there"), "1")  # the watchdog let the box stand
+        self.assertEqual(utf16_hex(lines["text_utf16"]), MESSAGE)
+        self.assertEqual(utf16_hex(lines["caption_utf16"]), "Velmor")
+        result = vxharness.HostResult(subprocess.CompletedProcess([], host.returncode, b"", err))
+        result.seconds = 0
+        self.assert_report(result, FILTER_MEMORY)
+        self.assertEqual(result.values("exit_hook"), [1])
+
+
+if __name__ == "__main__":
+    vxharness.main()
