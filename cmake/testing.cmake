@@ -13,14 +13,16 @@ if(VXIDENT_FLAVOUR STREQUAL "native")
   find_package(GTest REQUIRED)
   include(GoogleTest)
 else()
-  # GoogleTest from Debian's sources, built for Windows with the same compiler.
-  set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
-  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
-  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
-  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
-  target_compile_options(gtest PRIVATE -w)
-  target_compile_options(gtest_main PRIVATE -w)
-  # googletest's own build defines the GTest::gtest and GTest::gtest_main aliases.
+  # GoogleTest from Debian's sources, built for Windows with the same compiler. MinGW's win32
+  # thread model has no std::mutex or std::condition_variable; a small header supplies them.
+  set(vx_gtest_root /usr/src/googletest/googletest)
+  add_library(vx_gtest STATIC ${vx_gtest_root}/src/gtest-all.cc ${vx_gtest_root}/src/gtest_main.cc)
+  target_include_directories(vx_gtest PRIVATE ${vx_gtest_root})
+  target_include_directories(vx_gtest SYSTEM PUBLIC ${vx_gtest_root}/include)
+  target_compile_options(vx_gtest PRIVATE -w)
+  target_compile_options(vx_gtest PUBLIC -include ${CMAKE_CURRENT_LIST_DIR}/gtest_mingw_threads.h)
+  add_library(GTest::gtest ALIAS vx_gtest)
+  add_library(GTest::gtest_main ALIAS vx_gtest)
 endif()
 
 function(vx_add_native_test name)
