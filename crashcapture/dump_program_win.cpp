@@ -10,13 +10,9 @@
 #include "crashcapture/crash_watchdog_win.h"
 #include "crashcapture/dump_contents.h"
 #include "crashcapture/dump_files_win.h"
+#include "crashcapture/screenshot_win.h"
 #include "crashmodule/vx_exception.h"
 #include "guard/guard.h"
-
-// The screenshot (crashcapture/screenshot_win.cpp): a JPEG of the rectangle in a heap buffer that
-// FreeScreenshot gives back; the byte count, or 0 on any failure.
-int CaptureScreenshot(unsigned char** out, int quality, int x, int y, int width, int height);
-void FreeScreenshot(unsigned char* jpeg);
 
 PackageMemory g_package_memory;
 

@@ -138,6 +138,14 @@ class Crashes(CrashCase):
                 self.assertEqual(set(md.streams) & {0x10002, 0x10003, 0x10004, 0x10005}, set())
                 self.assertEqual(9 in md.streams, dump_type == FULL_MEMORY)  # Memory64ListStream
 
+    def test_user_texts_and_screenshot_that_fail_without_a_display(self):
+        # S H L 1 2 3: no display, so no screenshot stream; the dialog cannot run, so the three
+        # asked-for texts travel empty; with E but an empty LastMessage no 0x10001.
+        r = self.run_crash(["init", "ids", "hook", "format", "e5001", "av"])
+        md = self.assert_report(r, FILTER_MEMORY)
+        self.assertEqual({k: len(v) for k, v in md.streams.items() if k > 0x10000},
+                         {0x10003: 0, 0x10004: 0, 0x10005: 0})
+
     def test_through_the_dll_with_default_flags(self):
         r = self.run_crash([], name="dll_crash_host.exe")
         self.assert_report(r, FILTER_MEMORY, exit_hook=False)

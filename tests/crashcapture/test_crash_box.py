@@ -46,13 +46,13 @@ class MessageBox(CrashCase):
         cls.xvfb.terminate()
         cls.xvfb.wait(timeout=10)
 
-    def test_the_box_stands_longer_than_the_stall_limit_then_hook_and_exit(self):
+    def crash_and_close(self, host_args, hold_ms):
         self.conf()
         wine = [WINE]
-        host = subprocess.Popen(wine + [vxharness.program("crash_host.exe"), "init", "ids", "hook", "av"],
+        host = subprocess.Popen(wine + [vxharness.program("crash_host.exe")] + host_args,
                                 cwd=self.dir, env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         try:
-            closer = subprocess.run(wine + [vxharness.program("box_closer.exe"), str(HOLD_MS)], cwd=self.dir,
+            closer = subprocess.run(wine + [vxharness.program("box_closer.exe"), str(hold_ms)], cwd=self.dir,
                                     env=self.env, capture_output=True, timeout=120)
             _, err = host.communicate(timeout=60)
         finally:
@@ -60,14 +60,27 @@ class MessageBox(CrashCase):
                 host.kill()
                 host.wait()
         lines = dict(line.split("=", 1) for line in closer.stderr.decode("latin-1").splitlines() if "=" in line)
-        self.assertEqual(lines.get("box_found"), "1", closer.stderr)
+        result = vxharness.HostResult(subprocess.CompletedProcess([], host.returncode, b"", err))
+        result.seconds = 0
+        return lines, result
+
+    def test_the_box_stands_longer_than_the_stall_limit_then_hook_and_exit(self):
+        lines, result = self.crash_and_close(["init", "ids", "hook", "av"], HOLD_MS)
+        self.assertEqual(lines.get("box_found"), "1")
         self.assertEqual(lines.get("box_still_there"), "1")  # the watchdog let the box stand
         self.assertEqual(utf16_hex(lines["text_utf16"]), MESSAGE)
         self.assertEqual(utf16_hex(lines["caption_utf16"]), "Velmor")
-        result = vxharness.HostResult(subprocess.CompletedProcess([], host.returncode, b"", err))
-        result.seconds = 0
         self.assert_report(result, FILTER_MEMORY)
         self.assertEqual(result.values("exit_hook"), [1])
+
+    def test_h_and_l_give_one_jpeg_of_the_screen(self):
+        lines, result = self.crash_and_close(["init", "ids", "hook", "format", "5001", "av"], 0)
+        self.assertEqual(lines.get("box_found"), "1")
+        md = self.assert_report(result, FILTER_MEMORY)
+        shot = md.streams[0x10002]
+        self.assertEqual(shot[:2], b"\xff\xd8")
+        self.assertEqual(shot[-2:], b"\xff\xd9")
+        self.assertEqual([k for k in md.streams if k > 0x10000], [0x10002])
 
 
 if __name__ == "__main__":
