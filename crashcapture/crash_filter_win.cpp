@@ -16,6 +16,10 @@ volatile DWORD g_crash_worker_id;
 
 namespace {
 
+// The worker's own stack reservation rather than the host's default, which a game may have made
+// small: the send alone puts the 64 KiB datagram and its hex echo on the stack.
+constexpr SIZE_T kWorkerStackSize = 1024 * 1024;
+
 // Set by the first thread that enters the filter; two threads that fault at the same moment would
 // otherwise freeze each other and start two workers writing the same files.
 volatile LONG g_crash_claimed;
@@ -44,7 +48,8 @@ LONG WINAPI VXExceptionUnhandledExceptionFilter(EXCEPTION_POINTERS* exception) {
   CrashThreadId = GetCurrentThreadId();
   NoteCrashProgress();
 
-  HANDLE worker = CreateThread(nullptr, 0, CrashDumpThreadProc, exception, 0, nullptr);
+  HANDLE worker = CreateThread(nullptr, kWorkerStackSize, CrashDumpThreadProc, exception,
+                               STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
   if (!worker) ExitCrashedProcess(nullptr);
   module->Trace("CreateThread CrashDumpThreadProc ok");
   if (!watched) {
