@@ -11,15 +11,27 @@
 
 // Stack after the four pushes: saved edi, esi, ebx, ebp, return address, then the arguments
 // frame at 20, fn at 24 and arg at 28. The 8-byte pad keeps the call 16-byte aligned.
+// i686 MinGW unwinds C++ exceptions with DWARF call-frame information, so the .cfi_ directives
+// let an exception thrown by fn pass through; without them the unwinder stops here and the
+// runtime terminates the process.
 asm(R"(
   .text
   .globl _GuardCall
   .def _GuardCall; .scl 2; .type 32; .endef
 _GuardCall:
+  .cfi_startproc
   pushl %ebp
+  .cfi_def_cfa_offset 8
+  .cfi_offset %ebp, -8
   pushl %ebx
+  .cfi_def_cfa_offset 12
+  .cfi_offset %ebx, -12
   pushl %esi
+  .cfi_def_cfa_offset 16
+  .cfi_offset %esi, -16
   pushl %edi
+  .cfi_def_cfa_offset 20
+  .cfi_offset %edi, -20
   movl 20(%esp), %eax
   movl %esp, 4(%eax)
   movl $.Lguard_resume, 8(%eax)
@@ -29,9 +41,12 @@ _GuardCall:
   movl 24(%esp), %edx
   movl 28(%esp), %ecx
   subl $8, %esp
+  .cfi_def_cfa_offset 28
   pushl %ecx
+  .cfi_def_cfa_offset 32
   calll *%edx
   addl $12, %esp
+  .cfi_def_cfa_offset 20
   movl $1, %eax
   jmp .Lguard_done
 .Lguard_resume:
@@ -43,8 +58,17 @@ _GuardCall:
   xorl %eax, %eax
 .Lguard_done:
   popl %edi
+  .cfi_restore %edi
+  .cfi_def_cfa_offset 16
   popl %esi
+  .cfi_restore %esi
+  .cfi_def_cfa_offset 12
   popl %ebx
+  .cfi_restore %ebx
+  .cfi_def_cfa_offset 8
   popl %ebp
+  .cfi_restore %ebp
+  .cfi_def_cfa_offset 4
   retl
+  .cfi_endproc
 )");

@@ -197,8 +197,9 @@ class GuardPassThrough : public ::testing::Test {
 };
 
 TEST_F(GuardPassThrough, ExceptionsThatAreNotFaultsGoOnToOtherHandlers) {
+  // Breakpoints come from a real int3 below: a raised one is reported one byte before the call on
+  // i686, as Windows' x86 dispatcher does for every breakpoint, so continuing it is not simple.
   const DWORD kCodes[] = {
-      EXCEPTION_BREAKPOINT,  // 0x80000003
       0x40010006,            // DBG_PRINTEXCEPTION_C
       0x4001000A,            // DBG_PRINTEXCEPTION_WIDE_C
       0xE06D7363,            // MSVC C++ throw
