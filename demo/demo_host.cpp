@@ -40,5 +40,10 @@ int main() {
   for (unsigned i = 0; i < sizeof save; ++i) save[i] = (unsigned char)(i * 7);
   Step("blob save game, 3000 bytes", VXIdent_Set_Bin(kKeySaveGame, save, sizeof save));
   Step("VXIdent_Fin", VXIdent_Fin());
+
+  // And then the game crashes: the library's handler writes the minidump, sends the dump package
+  // under key 17 and ends the process with exit code 1.
+  std::fprintf(stderr, "demo: writing through a null pointer\n");
+  *static_cast<volatile int*>(nullptr) = 1;
   return 0;
 }

@@ -15,6 +15,17 @@ ServerPort=12345
 CycleGatherOption=1
 ClientRepeatSend=1
 CONF
+# A normal minidump with the extra-information text: small enough that the whole package fits the
+# one 64512-byte datagram it travels in.
+cat >"$work/HVModule.dat" <<CONF
+[VXException]
+Format_MessageBox_Title=VXIdent demo
+Format_CrashDump=NAE
+[Common]
+Product=Demo
+Series=Alpha
+CONF
+printf '[Common]\r\nVersion=1.0.0\r\n' >"$work/Version.dat"
 "$root/build/native/collector/collector" --listen 127.0.0.1:12345 --out "$work/collected" --idle-timeout 5 \
   >"$work/collector.jsonl" &
 collector=$!
@@ -22,10 +33,15 @@ trap 'kill $collector 2>/dev/null || true' EXIT
 sleep 0.5
 
 echo "== demo host (its echo of each datagram is in $work/host-stdout.txt) =="
-(cd "$work" && timeout 120 "$root/tools/wine64-run" "$root/build/win64/bin/demo_host.exe" >host-stdout.txt)
+# Without a display Wine's message box returns at once, so the crash ends the host by itself.
+status=0
+(cd "$work" && DISPLAY= timeout 120 "$root/tools/wine64-run" "$root/build/win64/bin/demo_host.exe" >host-stdout.txt) \
+  || status=$?
+echo "demo host ended with exit code $status (1 after a crash report)"
 wait $collector || true
 trap - EXIT
 echo "== collector: one line per datagram =="
 cat "$work/collector.jsonl"
 echo "== files in $work =="
 ls -R "$work/collected" 2>/dev/null || true
+ls -l "$work"/TempDump.* 2>/dev/null || true
