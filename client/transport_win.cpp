@@ -4,6 +4,7 @@
 #include <malloc.h>
 
 #include "client/client_runtime_win.h"
+#include "client/crash_socket_win.h"
 #include "client/run_once_win.h"
 #include "client/send_echo.h"
 
@@ -18,6 +19,7 @@ volatile LONG g_socket_state = kSocketClosed;
 SOCKET g_socket = INVALID_SOCKET;
 sockaddr_in g_destination;
 bool g_has_destination = false;
+SOCKET g_crash_socket = INVALID_SOCKET;  // see PrepareCrashSocket
 
 // The library never cleans up, so Winsock is started once per process rather than on every send.
 void StartWinsockOnce() {
@@ -87,9 +89,6 @@ int SendDatagram(const uint8_t* bytes, int length) {
 // The crash report's own socket. A thread that the crash handler freezes half-way through sendto
 // can hold up every later send on the socket it used (Wine queues them behind its unfinished one),
 // so once the process has crashed the remaining sends go out on a socket no frozen thread touched.
-namespace {
-SOCKET g_crash_socket = INVALID_SOCKET;
-}  // namespace
 
 void PrepareCrashSocket() {
   if (OpenClientSocket() != 0 || g_crash_socket != INVALID_SOCKET) return;
