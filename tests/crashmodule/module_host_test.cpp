@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/sibling_process_win.h"
+
 #include <string>
 
 #include "crash_path_doubles_win.h"
@@ -12,32 +14,7 @@ namespace {
 
 constexpr DWORD kChildTimeoutMs = 30000;
 
-// Runs module_host.exe (beside this program) in the current directory; its exit code, or
-// WAIT_TIMEOUT when it had to be killed.
-DWORD RunHost(const char* mode) {
-  char path[MAX_PATH];
-  const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-  std::string command(path, length);
-  command = command.substr(0, command.find_last_of("\\/") + 1) + "module_host.exe";
-  command = "\"" + command + "\" " + mode;
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process)) {
-    ADD_FAILURE() << "cannot start " << command;
-    return 0xFFFFFFFF;
-  }
-  DWORD code = WAIT_TIMEOUT;
-  if (WaitForSingleObject(process.hProcess, kChildTimeoutMs) == WAIT_OBJECT_0) {
-    GetExitCodeProcess(process.hProcess, &code);
-  } else {
-    TerminateProcess(process.hProcess, WAIT_TIMEOUT);
-  }
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return code;
-}
+DWORD RunHost(const char* mode) { return RunSiblingProgram("module_host.exe", mode, kChildTimeoutMs); }
 
 TEST(ModuleHost, ExitLevelCallsTheHookThenEndsTheProcessWithCodeOne) {
   ScratchDirectory directory;
