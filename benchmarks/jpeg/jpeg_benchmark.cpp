@@ -79,20 +79,8 @@ Row MeasureTurbo(const jpegtest::BgrImage& image, int quality, double seconds) {
 Row MeasureOurs(const char* name, JpegKernel kernel, const jpegtest::BgrImage& image, int quality, double seconds) {
   // The screenshot's own output block size.
   std::vector<uint8_t> buffer(size_t(3) * image.width * image.height + 100);
-  JpegProperties properties = {};
-  JpegInit(&properties);
-  properties.input_pixels = image.pixels.data();
-  properties.input_width = properties.output_width = image.width;
-  properties.input_height = properties.output_height = image.height;
-  properties.input_pad_bytes = image.pad;
-  properties.input_channels = properties.output_channels = 3;
-  properties.input_order = kJpegOrderBgr;
-  properties.output_buffer = buffer.data();
-  properties.output_space = kJpegSpaceYCbCr;
-  properties.output_sampling = kJpegSampling420;
-  properties.quality = quality;
-  properties.mode = kJpegModeWholeImageToMemory;
-  properties.kernel = kernel;
+  JpegProperties properties;
+  jpegtest::PropertiesFor(image, quality, kernel, buffer.data(), buffer.size(), &properties);
   const auto runs = Time(seconds, [&] {
     properties.output_size = buffer.size();
     const int32_t result = JpegWrite(&properties);

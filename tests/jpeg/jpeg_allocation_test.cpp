@@ -30,21 +30,8 @@ TEST(JpegEncoder, WriteAllocatesNothing) {
   const jpegtest::BgrImage image = jpegtest::MakeNaturalImage(123, 45, 3, 2);
   std::vector<uint8_t> out(65536);
   for (JpegKernel kernel : {kJpegKernelScalar, kJpegKernelSse2}) {
-    JpegProperties p = {};
-    ASSERT_EQ(JpegInit(&p), kJpegOk);
-    p.input_pixels = image.pixels.data();
-    p.input_width = p.output_width = image.width;
-    p.input_height = p.output_height = image.height;
-    p.input_pad_bytes = image.pad;
-    p.input_channels = p.output_channels = 3;
-    p.input_order = kJpegOrderBgr;
-    p.output_buffer = out.data();
-    p.output_size = out.size();
-    p.output_space = kJpegSpaceYCbCr;
-    p.output_sampling = kJpegSampling420;
-    p.quality = 75;
-    p.mode = kJpegModeWholeImageToMemory;
-    p.kernel = kernel;
+    JpegProperties p;
+    ASSERT_EQ(jpegtest::PropertiesFor(image, 75, kernel, out.data(), out.size(), &p), kJpegOk);
     g_allocations = 0;
     g_counting = true;
     const int32_t result = JpegWrite(&p);

@@ -115,20 +115,8 @@ struct GuardedBuffer {
 };
 
 int32_t EncodeInto(const BgrImage& image, int quality, uint8_t* buffer, size_t capacity, size_t* written) {
-  JpegProperties p = {};
-  EXPECT_EQ(JpegInit(&p), kJpegOk);
-  p.input_pixels = image.pixels.data();
-  p.input_width = p.output_width = image.width;
-  p.input_height = p.output_height = image.height;
-  p.input_pad_bytes = image.pad;
-  p.input_channels = p.output_channels = 3;
-  p.input_order = kJpegOrderBgr;
-  p.output_buffer = buffer;
-  p.output_size = capacity;
-  p.output_space = kJpegSpaceYCbCr;
-  p.output_sampling = kJpegSampling420;
-  p.quality = quality;
-  p.mode = kJpegModeWholeImageToMemory;
+  JpegProperties p;
+  EXPECT_EQ(jpegtest::PropertiesFor(image, quality, kJpegKernelAuto, buffer, capacity, &p), kJpegOk);
   const int32_t result = JpegWrite(&p);
   *written = p.output_size;
   JpegRelease(&p);
@@ -262,20 +250,7 @@ struct ValidRecord {
   BgrImage image = jpegtest::MakeNaturalImage(24, 24, 0, 1);
   std::vector<uint8_t> out = std::vector<uint8_t>(65536);
   JpegProperties p = {};
-  ValidRecord() {
-    JpegInit(&p);
-    p.input_pixels = image.pixels.data();
-    p.input_width = p.output_width = 24;
-    p.input_height = p.output_height = 24;
-    p.input_channels = p.output_channels = 3;
-    p.input_order = kJpegOrderBgr;
-    p.output_buffer = out.data();
-    p.output_size = out.size();
-    p.output_space = kJpegSpaceYCbCr;
-    p.output_sampling = kJpegSampling420;
-    p.quality = 75;
-    p.mode = kJpegModeWholeImageToMemory;
-  }
+  ValidRecord() { jpegtest::PropertiesFor(image, 75, kJpegKernelAuto, out.data(), out.size(), &p); }
 };
 
 TEST(JpegEncoder, RefusesWhatItCannotDo) {

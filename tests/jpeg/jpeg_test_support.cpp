@@ -186,29 +186,34 @@ BgrImage WithPad(const BgrImage& image, int pad, uint8_t pad_byte) {
   return out;
 }
 
-EncodeOutcome EncodeOurs(const BgrImage& image, int quality, JpegKernel kernel, size_t capacity) {
-  if (capacity == 0) capacity = static_cast<size_t>(image.width) * image.height * 8 + 4096;
-  EncodeOutcome outcome;
-  outcome.jpeg.resize(capacity);
+int32_t PropertiesFor(const BgrImage& image, int quality, JpegKernel kernel, uint8_t* buffer, size_t capacity,
+                      JpegProperties* out) {
   JpegProperties properties = {};
-  outcome.result = JpegInit(&properties);
-  if (outcome.result != kJpegOk) return outcome;
+  const int32_t result = JpegInit(&properties);
   properties.input_pixels = image.pixels.data();
-  properties.input_width = image.width;
-  properties.input_height = image.height;
+  properties.input_width = properties.output_width = image.width;
+  properties.input_height = properties.output_height = image.height;
   properties.input_pad_bytes = image.pad;
-  properties.input_channels = 3;
+  properties.input_channels = properties.output_channels = 3;
   properties.input_order = kJpegOrderBgr;
-  properties.output_buffer = outcome.jpeg.data();
+  properties.output_buffer = buffer;
   properties.output_size = capacity;
-  properties.output_width = image.width;
-  properties.output_height = image.height;
-  properties.output_channels = 3;
   properties.output_space = kJpegSpaceYCbCr;
   properties.output_sampling = kJpegSampling420;
   properties.quality = quality;
   properties.mode = kJpegModeWholeImageToMemory;
   properties.kernel = kernel;
+  *out = properties;
+  return result;
+}
+
+EncodeOutcome EncodeOurs(const BgrImage& image, int quality, JpegKernel kernel, size_t capacity) {
+  if (capacity == 0) capacity = static_cast<size_t>(image.width) * image.height * 8 + 4096;
+  EncodeOutcome outcome;
+  outcome.jpeg.resize(capacity);
+  JpegProperties properties;
+  outcome.result = PropertiesFor(image, quality, kernel, outcome.jpeg.data(), capacity, &properties);
+  if (outcome.result != kJpegOk) return outcome;
   outcome.result = JpegWrite(&properties);
   outcome.jpeg.resize(properties.output_size);
   JpegRelease(&properties);

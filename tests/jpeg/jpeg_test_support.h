@@ -35,6 +35,11 @@ BgrImage MakeSyntheticImage(int width, int height, int pad);
 // The same pixels with a different row padding (pad bytes filled with pad_byte).
 BgrImage WithPad(const BgrImage& image, int pad, uint8_t pad_byte);
 
+// Initialises *properties and fills it for encoding image whole into buffer: 3 channels, BGR in,
+// YCbCr 4:2:0 out, no scaling. Returns JpegInit's result; JpegRelease when done.
+int32_t PropertiesFor(const BgrImage& image, int quality, JpegKernel kernel, uint8_t* buffer, size_t capacity,
+                      JpegProperties* properties);
+
 struct EncodeOutcome {
   int32_t result = -1;
   std::vector<uint8_t> jpeg;  // resized to the bytes written
