@@ -1,0 +1,20 @@
+#!/bin/sh
+# The test boot's job, run inside the emulated machine as /share/job.sh. The host offers the win32
+# bin folder, the native collector's folder and the source tree's tests folder read-only; the
+# drivers find them through the same variables as on the host, pointed at 32-bit Wine.
+set -u
+for part in bin collector tests; do
+  mkdir -p /vx/$part
+  mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144,ro vx$part /vx/$part || exit 2
+done
+# Wine maps programs from 9p only partly right: an 8 MB test program started from the share
+# faults at once on a page of zeros, and the same file runs from a local copy.
+cp -a /vx/bin /tmp/vxbin || exit 2
+# The drivers as they were when the boot began, whatever changes in the tree meanwhile.
+cp -a /vx/tests /tmp/vxtests || exit 2
+export WINEARCH=win32 WINEPREFIX=/root/.wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export VXIDENT_BIN=/tmp/vxbin VXIDENT_WINE=wine VXIDENT_COLLECTOR=/vx/collector/collector
+# Every program start costs seconds here, about ten times what it costs on the host.
+export VXIDENT_HOST_TIMEOUT=300
+export PYTHONDONTWRITEBYTECODE=1 PYTHONUNBUFFERED=1
+exec python3 /tmp/vxtests/emu32/guest_run.py /tmp/vxtests
