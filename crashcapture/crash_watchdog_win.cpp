@@ -5,8 +5,13 @@
 namespace {
 
 constexpr DWORD kWatchIntervalMs = 50;
+// How long Init waits for the watchdog thread to start running. A new thread first runs the DLLs'
+// attach notifications under the loader lock; a host thread that sits in a DllMain holds it, and
+// a watchdog still waiting there at the crash could never end the process.
+constexpr DWORD kWatchdogStartMs = 2000;
 
-HANDLE g_crash_begun;  // manual-reset event, set by the filter
+HANDLE g_crash_begun;     // manual-reset event, set by the filter
+HANDLE g_watchdog_alive;  // manual-reset event, set once the watchdog runs its own code
 DWORD g_watchdog_id;
 volatile LONG g_crash_steps;
 HANDLE volatile g_watched_file = INVALID_HANDLE_VALUE;
@@ -23,6 +28,7 @@ uint64_t ProgressMark() {
 }
 
 DWORD WINAPI CrashWatchdogProc(LPVOID) {
+  SetEvent(g_watchdog_alive);
   WaitForSingleObject(g_crash_begun, INFINITE);
   WatchCrash();
 }
@@ -37,7 +43,8 @@ LRESULT CALLBACK UserWindowHook(int code, WPARAM wparam, LPARAM lparam) {
 bool StartCrashWatchdog() {
   if (g_watchdog_id != 0) return true;
   g_crash_begun = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (!g_crash_begun) return false;
+  g_watchdog_alive = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (!g_crash_begun || !g_watchdog_alive) return false;
   DWORD id = 0;
   // A small stack: the loop needs a few hundred bytes.
   HANDLE thread = CreateThread(nullptr, 64 * 1024, CrashWatchdogProc, nullptr,
@@ -45,14 +52,16 @@ bool StartCrashWatchdog() {
   if (!thread) return false;
   CloseHandle(thread);
   g_watchdog_id = id;
-  return true;
+  return WaitForSingleObject(g_watchdog_alive, kWatchdogStartMs) == WAIT_OBJECT_0;
 }
 
 DWORD CrashWatchdogThreadId() { return g_watchdog_id; }
 
 bool BeginCrashWatch() {
   NoteCrashProgress();
-  return g_watchdog_id != 0 && SetEvent(g_crash_begun);
+  // A watchdog that never got past its start cannot watch: the faulting thread does it instead.
+  if (g_watchdog_id == 0 || WaitForSingleObject(g_watchdog_alive, 0) != WAIT_OBJECT_0) return false;
+  return SetEvent(g_crash_begun) != 0;
 }
 
 void NoteCrashProgress() { InterlockedIncrement(&g_crash_steps); }

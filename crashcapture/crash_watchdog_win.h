@@ -6,12 +6,14 @@
 
 #include <windows.h>
 
-// Starts the watchdog thread, which sleeps until a crash begins. Called once, at Init.
+// Starts the watchdog thread, which sleeps until a crash begins, and waits (boundedly) until it
+// runs. Called once, at Init. False when the thread could not be made or has not started yet.
 bool StartCrashWatchdog();
 DWORD CrashWatchdogThreadId();  // 0 when there is none
 
-// The filter's first step: wakes the watchdog. False when there is no watchdog thread, in which
-// case the faulting thread has to watch itself once the worker is started (WatchCrash).
+// The filter's first step: wakes the watchdog. False when there is no watchdog thread, or it never
+// started running, in which case the faulting thread has to watch itself once the worker is
+// started (WatchCrash).
 bool BeginCrashWatch();
 
 // Marks of progress. Growth of the watched file counts too, so a long MiniDumpWriteDump that keeps
