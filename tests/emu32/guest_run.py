@@ -2,7 +2,8 @@
 
 Usage: guest_run.py TESTS_DIR
 Every tests/*/test_*.py built on the end-to-end harness (tests/e2e/vxharness.py) runs as its own
-unittest program with a time limit, as ctest runs them on the host. A Windows program is kept idle in the background first, so
+unittest program with a time limit, as ctest runs them on the host. A Windows program is kept idle
+in the background first, so
 that each program start finds Wine's services already running. Prints one line per driver and a
 closing "N passed, N failed" line; exits 0 only when every driver passed.
 """
@@ -14,7 +15,6 @@ import sys
 import time
 
 DRIVER_LIMIT = 900  # seconds per driver file; a hung driver fails, the others still run
-IDLE_START_LIMIT = 180
 
 # Drivers that do not fit this machine: it has no display for those that start Xvfb, and under the
 # emulator the minidump writer runs about ten times slower, long enough without writing that the
