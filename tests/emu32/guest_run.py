@@ -3,8 +3,7 @@
 Usage: guest_run.py TESTS_DIR
 Every tests/*/test_*.py built on the end-to-end harness (tests/e2e/vxharness.py) runs as its own
 unittest program with a time limit, as ctest runs them on the host. A Windows program is kept idle
-in the background first, so
-that each program start finds Wine's services already running. Prints one line per driver and a
+in the background first, so that each program start finds Wine's services already running. Prints one line per driver and a
 closing "N passed, N failed" line; exits 0 only when every driver passed.
 """
 import glob
