@@ -78,6 +78,26 @@ void AskUser(DumpRun* run, DumpFormat* format, UserInfo* info) {
   EndUserWindow();
 }
 
+// MiniDumpWriteDump gathers the threads and modules before it writes a byte, and on a slow machine
+// that silence outlasts the watchdog's stall limit. Its callback comes once per thread and module
+// gathered, so each call counts as progress; a writer stuck on a frozen thread's lock stops
+// calling and is still taken for a stall. The answers are the ones dbghelp assumes without a
+// callback: include every thread and module as they are, add no memory, no cancel checks.
+BOOL CALLBACK NoteMinidumpProgress(PVOID, const PMINIDUMP_CALLBACK_INPUT input,
+                                   PMINIDUMP_CALLBACK_OUTPUT) {
+  NoteCrashProgress();
+  switch (input->CallbackType) {
+    case ModuleCallback:
+    case ThreadCallback:
+    case ThreadExCallback:
+    case IncludeThreadCallback:
+    case IncludeModuleCallback:
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
 bool WriteMinidump(DumpRun* run, uint32_t type, const UserStreamList& streams) {
   if (!g_crash.write_dump) return false;
   MINIDUMP_EXCEPTION_INFORMATION fault_info = {};
@@ -93,10 +113,11 @@ bool WriteMinidump(DumpRun* run, uint32_t type, const UserStreamList& streams) {
     records[i].Buffer = const_cast<void*>(streams.streams[i].data);
   }
   MINIDUMP_USER_STREAM_INFORMATION user_info = {streams.count, records};
+  MINIDUMP_CALLBACK_INFORMATION progress = {NoteMinidumpProgress, nullptr};
   uint64_t start = Microseconds();
   BOOL ok = g_crash.write_dump(GetCurrentProcess(), GetCurrentProcessId(), run->dump_file,
                                MINIDUMP_TYPE(type), run->exception ? &fault_info : nullptr,
-                               streams.count > 0 ? &user_info : nullptr, nullptr);
+                               streams.count > 0 ? &user_info : nullptr, &progress);
   run->report->minidump_us = Microseconds() - start;
   NoteCrashProgress();
   return ok != FALSE;
