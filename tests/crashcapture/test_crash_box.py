@@ -10,11 +10,12 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import vxharness  # noqa: E402
+import xdisplay  # noqa: E402
 from test_crash import CrashCase, FILTER_MEMORY  # noqa: E402
 
-WINE = "/usr/lib/wine/wine64"
-WINESERVER = "/usr/lib/wine/wineserver"
+from xdisplay import WINE, WINESERVER  # noqa: E402
 MESSAGE = "很抱歉，程序发生了严重错误，错误报告已经发送到服务器，我们将尽快解决这个问题。"
 HOLD_MS = 15000  # longer than the watchdog's 10 s without progress
 
@@ -28,17 +29,12 @@ class MessageBox(CrashCase):
     @classmethod
     def setUpClass(cls):
         cls.prefix = os.environ.get("VXIDENT_BOX_PREFIX") or os.path.abspath("crash-box-prefix")
-        cls.xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        display = cls.xvfb.stdout.readline().decode().strip()
+        cls.xvfb, display = xdisplay.start_xvfb("1024x768x24", 900)
         # An English locale: the ANSI code page is 1252, and the GBK text must still read right.
-        cls.env = dict(os.environ, DISPLAY=":" + display, WINEPREFIX=cls.prefix, WINEDEBUG="-all", LANG="C.UTF-8",
+        cls.env = dict(os.environ, DISPLAY=display, WINEPREFIX=cls.prefix, WINEDEBUG="-all", LANG="C.UTF-8",
                        LC_ALL="C.UTF-8")
         subprocess.run([WINESERVER, "-k"], env=cls.env, timeout=60)
-        if not os.path.isfile(os.path.join(cls.prefix, "system.reg")):
-            subprocess.run([WINE, "wineboot", "--init"], env=cls.env, timeout=300,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            subprocess.run([WINESERVER, "-w"], env=cls.env, timeout=120)
+        xdisplay.make_prefix(cls.env)
 
     @classmethod
     def tearDownClass(cls):

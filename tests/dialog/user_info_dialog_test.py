@@ -27,8 +27,10 @@ import tempfile
 import threading
 import unittest
 
-WINE = "/usr/lib/wine/wine64"
-WINESERVER = "/usr/lib/wine/wineserver"
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import xdisplay  # noqa: E402
+from xdisplay import WINE, WINESERVER  # noqa: E402
+
 SCENARIOS = ["all", "long", "only3", "blank", "nofields", "chinese"]
 CHILD_TIMEOUT = 60  # seconds for any one program
 SCREEN = (1024, 768)
@@ -52,30 +54,11 @@ def make_locale(work):
     return root
 
 
-def make_prefix(prefix, base_env):
-    if not os.path.isfile(os.path.join(prefix, "system.reg")):
-        run([WINE, "wineboot", "--init"], 300, env=base_env)
-        run([WINESERVER, "-w"], 120, env=base_env)
+def make_prefix(base_env):
+    xdisplay.make_prefix(base_env)
     # Without a window manager nobody draws a decorated window's caption; let Wine draw it.
     run([WINE, "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Decorated", "/d", "N", "/f"], 120,
         env=base_env)
-    if not os.path.isfile(os.path.join(prefix, "system.reg")):
-        sys.exit("wineboot made no prefix in " + prefix)
-
-
-def start_xvfb():
-    """An X server on a free display number, ended by timeout even if this driver is killed."""
-    read_end, write_end = os.pipe()
-    xvfb = subprocess.Popen(["timeout", "900", "Xvfb", "-displayfd", str(write_end), "-screen", "0",
-                             "%dx%dx24" % SCREEN, "-nolisten", "tcp"],
-                            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write_end)
-    with os.fdopen(read_end) as pipe:
-        display = pipe.readline().strip()
-    if not display:
-        xvfb.kill()
-        sys.exit("Xvfb did not start")
-    return xvfb, ":" + display
 
 
 class DialogCase(unittest.TestCase):
@@ -260,9 +243,9 @@ def main():
     prefix = os.path.join(args.work, "wineprefix")
     base_env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all")
     base_env.pop("DISPLAY", None)
-    make_prefix(prefix, base_env)
+    make_prefix(base_env)
     locale_root = make_locale(args.work)
-    xvfb, display = start_xvfb()
+    xvfb, display = xdisplay.start_xvfb("%dx%dx24" % SCREEN, 900)
     env = dict(base_env, DISPLAY=display, LOCPATH=locale_root, LC_ALL="zh_CN.UTF-8")
     try:
         add_scenario_tests()

@@ -15,26 +15,12 @@ import shutil
 import subprocess
 import sys
 
-WINE = "/usr/lib/wine/wine64"
-WINESERVER = "/usr/lib/wine/wineserver"
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import xdisplay  # noqa: E402
+from xdisplay import WINE, WINESERVER  # noqa: E402
+
 SCREEN = "1366x768x24"
 CHILD_TIMEOUT = 120  # seconds for any one program
-PREFIX_TIMEOUT = 300  # the first wineboot of a prefix is slow
-
-
-def start_xvfb():
-    """An X server on a free display; `timeout` ends it even if this driver is killed."""
-    read_end, write_end = os.pipe()
-    xvfb = subprocess.Popen(["timeout", "600", "Xvfb", "-displayfd", str(write_end), "-screen", "0", SCREEN,
-                             "-nolisten", "tcp"], pass_fds=(write_end,), stdout=subprocess.DEVNULL,
-                            stderr=subprocess.DEVNULL)
-    os.close(write_end)
-    with os.fdopen(read_end) as pipe:
-        display = pipe.readline().strip()
-    if not display:
-        xvfb.kill()
-        sys.exit("Xvfb did not start")
-    return xvfb, ":" + display
 
 
 def wine_path(path):
@@ -58,11 +44,10 @@ def main():
     os.makedirs(captures)
     os.makedirs(args.artifacts, exist_ok=True)
 
-    xvfb, display = start_xvfb()
+    xvfb, display = xdisplay.start_xvfb(SCREEN, 600)
     env = dict(os.environ, WINEPREFIX=os.path.join(args.work, "prefix"), WINEDEBUG="-all", DISPLAY=display)
     try:
-        if not os.path.isfile(os.path.join(env["WINEPREFIX"], "system.reg")):
-            subprocess.run([WINE, "wineboot", "--init"], env=env, timeout=PREFIX_TIMEOUT, capture_output=True)
+        xdisplay.make_prefix(env)
         probe = subprocess.run([WINE, args.probe, wine_path(captures)], env=env, timeout=CHILD_TIMEOUT,
                                capture_output=True, text=True)
         print(probe.stdout, end="")
