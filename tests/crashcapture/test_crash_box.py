@@ -14,8 +14,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import vxharness  # noqa: E402
 import xdisplay  # noqa: E402
 from test_crash import CrashCase, FILTER_MEMORY  # noqa: E402
-
 from xdisplay import WINE, WINESERVER  # noqa: E402
+
 MESSAGE = "很抱歉，程序发生了严重错误，错误报告已经发送到服务器，我们将尽快解决这个问题。"
 HOLD_MS = 15000  # longer than the watchdog's 10 s without progress
 
