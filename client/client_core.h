@@ -5,14 +5,18 @@
 
 #include <cstdint>
 
+#include "VXIdent.h"
 #include "client/cycle_table.h"
 #include "client/datagram.h"
+#include "client/hardware_profile.h"
+#include "client/machine_id.h"
 
-constexpr int32_t kKeyIdentity1 = 1;
-constexpr int32_t kKeyIdentity3 = 3;
-constexpr int32_t kKeyIdentity4 = 4;
-constexpr int32_t KEY_DUMP_PACKAGE = 17;
-constexpr int32_t KEY_HARDWARE_PROFILE = 18;
+// The keys with a fixed meaning are the ones the host knows from the public header.
+constexpr int32_t kKeyIdentity1 = VXIDENT_KEY_IDENTITY1;
+constexpr int32_t kKeyIdentity3 = VXIDENT_KEY_IDENTITY3;
+constexpr int32_t kKeyIdentity4 = VXIDENT_KEY_IDENTITY4;
+constexpr int32_t KEY_DUMP_PACKAGE = VXIDENT_KEY_DUMP_PACKAGE;
+constexpr int32_t KEY_HARDWARE_PROFILE = VXIDENT_KEY_HARDWARE_PROFILE;
 
 // A gathered report flushes the table once this many seconds have passed since the last flush
 // (strictly more: 1801 seconds or more).
@@ -27,8 +31,8 @@ struct ClientState {
   CycleTable cycle_table;
   int32_t last_flush_time;  // seconds since 1970; 0 until the first timed flush
   int32_t cycle_gather;     // from the configuration; nonzero turns gathering on
-  char machine_id[kMachineIdLength + 1];
-  char hardware_profile[kMaxTextLength + 1];
+  char machine_id[kMachineIdSize];
+  char hardware_profile[kHardwareProfileSize];
 };
 
 struct ClientEnv {

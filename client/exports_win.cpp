@@ -1,8 +1,11 @@
 // The six exports of VXIdent.dll.
 #include <windows.h>
 
-#include "client/client_runtime_win.h"
-#include "crashmodule/module_accessor.h"
+#include "client/client_state_win.h"
+#include "client/config_load_win.h"
+#include "client/library_wiring_win.h"
+#include "client/report_clock_win.h"
+#include "client/transport_win.h"
 #include "crashmodule/vx_exception.h"
 
 #include "VXIdent.h"  // VXIDENT_BUILDING_DLL comes from the build: no dllimport here

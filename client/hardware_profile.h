@@ -3,7 +3,10 @@
 
 #include <cstdint>
 
-constexpr int kHardwareProfileSize = 513;  // 512 characters and the terminator
+#include "client/datagram.h"
+
+// The profile travels as one text report, so it is as long as a text report carries.
+constexpr int kHardwareProfileSize = kMaxTextLength + 1;
 constexpr int kProfileScratchSize = 1024;  // the buffer every text probe writes into, in turn
 
 // The probes the profile is made of, in the order of its fields. Windows fills it with the real

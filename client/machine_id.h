@@ -3,7 +3,9 @@
 
 #include <cstdint>
 
-constexpr int kMachineIdSize = 17;  // 16 upper-case hex digits and a zero byte
+#include "client/datagram.h"
+
+constexpr int kMachineIdSize = kMachineIdLength + 1;  // 16 upper-case hex digits and a zero byte
 
 // The server stores and compares these strings, so the mixing is part of the protocol: the adapter
 // address M0..M5 and the bytes V0..V3 of the c: volume serial (V0 least significant) give

@@ -1,10 +1,11 @@
 // The UDP transport: one socket, opened once and never closed, no reply ever read.
+#include "client/transport_win.h"
+
 #include <winsock2.h>
 #include <windows.h>
 #include <malloc.h>
 
-#include "client/client_runtime_win.h"
-#include "client/crash_socket_win.h"
+#include "client/client_state_win.h"
 #include "client/run_once_win.h"
 #include "client/send_echo.h"
 

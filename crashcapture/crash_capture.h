@@ -1,27 +1,56 @@
-// What the rest of the library sees of the crash capture besides the module's DumpProgram and the
-// top-level filter. Portable declarations; the bodies are Windows-only.
+// The crash capture as the rest of the library sees it: the three operations the module's wiring
+// hands it (install the filter, write a dump, ask the user) and the transport it sends through.
+// Portable declarations; the bodies are Windows-only.
 #pragma once
 
 #include <cstdint>
 
-// Loads the dump writer (dbghelp and the version library it loads on its own), converts the
-// message-box text and starts the dormant crash watchdog: everything the crash path would
-// otherwise have to load or allocate while the other threads are frozen. The module's Init calls
-// it; later calls do nothing. False when something is missing; the crash path then does what it
-// can (no minidump without dbghelp, no watchdog of its own: the faulting thread watches).
-bool PrepareCrashCapture();
+#include "crashmodule/module_types.h"
 
-// What the last DumpProgram achieved and how long its parts took, for tests and benchmarks.
+class VXException;
+struct _EXCEPTION_POINTERS;
+
+// How the capture reaches the reporting client, filled in the library's wiring file.
+struct CrashTransport {
+  // Reports the dump package (as much of it as one report carries). 0 when accepted.
+  int (*send_package)(const void* data, int length);
+  // Opens the crash report's own socket, while no thread is frozen yet.
+  void (*prepare_crash_socket)();
+  // From now on every send uses that socket. Called once the other threads are frozen.
+  void (*use_crash_socket)();
+};
+
+// Makes VXExceptionUnhandledExceptionFilter the process's top-level filter, then loads the dump
+// writer (dbghelp and the version library it loads on its own), converts the message-box text,
+// opens the crash socket and starts the dormant crash watchdog: everything the crash path would
+// otherwise have to load or allocate while the other threads are frozen. Later calls only install
+// the filter again. False when something is missing; the crash path then does what it can (no
+// minidump without dbghelp, no watchdog of its own: the faulting thread watches).
+bool InstallCrashCapture(VXException* module, const CrashTransport* transport);
+
+// DumpProgram: the minidump with its user streams, the package, the send, the message box and, for
+// kCrashDump, the end of the process (it returns only when it failed). Works before
+// InstallCrashCapture too, for a dump a log level asks for.
+bool WriteDumpPackage(VXException* module, uint32_t kind, _EXCEPTION_POINTERS* exception,
+                      const CrashTransport* transport);
+
+// Shows the user-description dialog for the fields that format.flags asks for and copies what the
+// user typed into info (which may be null: then the texts are dropped) when the button is pressed.
+// True when the dialog ran and was closed by its button; false, with nothing shown, when the
+// template's memory cannot be had, and false when Windows could not create the dialog.
+bool ShowUserInfoDialogFor(const DumpFormat& format, UserInfo* info);
+
+// What the last dump achieved and how long its parts took, for tests and benchmarks.
 struct DumpReport {
   bool minidump_written;
   bool package_written;
-  int sent_bytes;          // what went to VXIdent_Set_Bin, 0 when nothing was sent
+  int sent_bytes;          // what went to the transport, 0 when nothing was sent
   uint32_t chunks;
   uint64_t minidump_bytes;
   uint64_t package_bytes;
   uint64_t minidump_us;    // MiniDumpWriteDump
   uint64_t compress_us;    // the package, from the first read of the minidump to the last write
-  uint64_t send_us;        // reading the package back and VXIdent_Set_Bin
+  uint64_t send_us;        // reading the package back and sending it
 };
 
 const DumpReport& LastDumpReport();

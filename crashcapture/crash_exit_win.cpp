@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "crashcapture/crash_capture_win.h"
+#include "crashcapture/crash_state_win.h"
 #include "crashcapture/crash_watchdog_win.h"
 #include "guard/guard.h"
 
@@ -17,10 +17,10 @@ void CallExitHook(void* hook) { reinterpret_cast<ExitHook>(hook)(); }
 // The loader lock can be tried without waiting. It stays taken: ExitProcess takes it again on
 // this same thread, and no thread started from now on can get into a DLL's code half-way.
 bool TakeLoaderLock() {
-  if (!g_crash.lock_loader) return true;
+  if (!g_crash_state.lock_loader) return true;
   ULONG disposition = 0;
   ULONG_PTR cookie = 0;
-  LONG status = g_crash.lock_loader(kLoaderLockTryOnly, &disposition, &cookie);
+  LONG status = g_crash_state.lock_loader(kLoaderLockTryOnly, &disposition, &cookie);
   return status < 0 || disposition == kLoaderLockAcquired;
 }
 
@@ -28,9 +28,10 @@ bool TakeLoaderLock() {
 // holds it, and then the watchdog, still alive, ends the process. A lock that is free now stays
 // free: every thread that could take it is frozen.
 void ProbeBlockingLocks() {
-  if (g_crash.acquire_peb_lock && g_crash.release_peb_lock) {
-    g_crash.acquire_peb_lock();
-    g_crash.release_peb_lock();
+  const CrashState& crash = g_crash_state;
+  if (crash.acquire_peb_lock && crash.release_peb_lock) {
+    crash.acquire_peb_lock();
+    crash.release_peb_lock();
     NoteCrashProgress();
   }
   HANDLE heaps[kMaxProbedHeaps];

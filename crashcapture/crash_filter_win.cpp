@@ -1,28 +1,18 @@
 // The top-level exception filter, the crash worker thread and the filter that replaces the first.
-#include "crashmodule/crash_filter_win.h"
+#include "crashcapture/crash_filter_win.h"
 
-#include "client/crash_socket_win.h"
-
-#include "crashcapture/crash_capture_win.h"
 #include "crashcapture/crash_exit_win.h"
+#include "crashcapture/crash_state_win.h"
 #include "crashcapture/crash_watchdog_win.h"
 #include "crashcapture/thread_freeze_win.h"
-#include "crashmodule/module_accessor.h"
 #include "crashmodule/vx_exception.h"
 #include "guard/guard.h"
-
-DWORD CrashThreadId;
-volatile DWORD g_crash_worker_id;
 
 namespace {
 
 // The worker's own stack reservation rather than the host's default, which a game may have made
 // small: the send alone puts the 64 KiB datagram and its hex echo on the stack.
 constexpr SIZE_T kWorkerStackSize = 1024 * 1024;
-
-// Set by the first thread that enters the filter; two threads that fault at the same moment would
-// otherwise freeze each other and start two workers writing the same files.
-volatile LONG g_crash_claimed;
 
 void FreezeStep(void* module) {
   FreezeOtherThreads(static_cast<VXException*>(module), CrashWatchdogThreadId());
@@ -40,12 +30,15 @@ void ParkThisThread() {
 // Runs on the faulting thread, possibly one whose stack has just overflowed: the locals here stay
 // small, and the snapshot walk lives in its own function.
 LONG WINAPI VXExceptionUnhandledExceptionFilter(EXCEPTION_POINTERS* exception) {
-  if (InterlockedExchange(&g_crash_claimed, 1) != 0) ParkThisThread();
+  CrashState& crash = g_crash_state;
+  // Two threads that fault at the same moment would otherwise freeze each other and start two
+  // workers writing the same files.
+  if (InterlockedExchange(&crash.claimed, 1) != 0) ParkThisThread();
   bool watched = BeginCrashWatch();
-  VXException* module = GetVXException();
+  VXException* module = crash.module;
   RunGuarded(FreezeStep, module);
-  UseCrashSocket();
-  CrashThreadId = GetCurrentThreadId();
+  crash.transport->use_crash_socket();
+  crash.CrashThreadId = GetCurrentThreadId();
   NoteCrashProgress();
 
   HANDLE worker = CreateThread(nullptr, kWorkerStackSize, CrashDumpThreadProc, exception,
@@ -65,9 +58,9 @@ LONG WINAPI VXExceptionUnhandledExceptionFilter(EXCEPTION_POINTERS* exception) {
 }
 
 DWORD WINAPI CrashDumpThreadProc(LPVOID exception) {
-  g_crash_worker_id = GetCurrentThreadId();
+  g_crash_state.worker_id = GetCurrentThreadId();
   NoteCrashProgress();
-  VXException* module = GetVXException();
+  VXException* module = g_crash_state.module;
   module->Trace("CrashDumpThreadProc Start");
   SetUnhandledExceptionFilter(SilentExceptionFilter);
   module->Trace("SetUnhandledExceptionFilter ok");
@@ -84,6 +77,6 @@ DWORD WINAPI CrashDumpThreadProc(LPVOID exception) {
 // goes on. A fault of the worker itself outside DumpProgram's guard ends the process with the
 // crash path's exit code.
 LONG WINAPI SilentExceptionFilter(EXCEPTION_POINTERS*) {
-  if (GetCurrentThreadId() != g_crash_worker_id) ParkThisThread();
+  if (GetCurrentThreadId() != g_crash_state.worker_id) ParkThisThread();
   BailOutOfCrash();
 }

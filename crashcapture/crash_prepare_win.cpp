@@ -1,17 +1,14 @@
-// Everything the crash path needs that could otherwise take a lock at the crash: loading DLLs runs
-// under the loader lock, converting from code page 936 may map its table, creating a thread may
-// be impossible while another thread sits in a DllMain.
-#include "client/crash_socket_win.h"
+// Installing the crash capture, and everything the crash path needs that could otherwise take a
+// lock at the crash: loading DLLs runs under the loader lock, converting from code page 936 may
+// map its table, creating a thread may be impossible while another thread sits in a DllMain.
 #include "crashcapture/crash_capture.h"
-#include "crashcapture/crash_capture_win.h"
+#include "crashcapture/crash_filter_win.h"
 #include "crashcapture/crash_message.h"
+#include "crashcapture/crash_state_win.h"
 #include "crashcapture/crash_watchdog_win.h"
-
-CrashResources g_crash;
+#include "guard/guard.h"
 
 namespace {
-
-volatile LONG g_resources_loaded;
 
 template <typename Fn>
 Fn ProcAddress(HMODULE module, const char* name) {
@@ -22,40 +19,50 @@ bool LoadDumpWriter() {
   // MiniDumpWriteDump reads module versions through version.dll, which dbghelp loads on demand.
   LoadLibraryA("version.dll");
   HMODULE dbghelp = LoadLibraryA("dbghelp.dll");
-  g_crash.write_dump = ProcAddress<MiniDumpWriteDumpFn>(dbghelp, "MiniDumpWriteDump");
-  return g_crash.write_dump != nullptr;
+  g_crash_state.write_dump = ProcAddress<MiniDumpWriteDumpFn>(dbghelp, "MiniDumpWriteDump");
+  return g_crash_state.write_dump != nullptr;
 }
 
 void ResolveLoaderCalls() {
   HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-  g_crash.lock_loader = ProcAddress<LdrLockLoaderLockFn>(ntdll, "LdrLockLoaderLock");
-  g_crash.acquire_peb_lock = ProcAddress<RtlPebLockFn>(ntdll, "RtlAcquirePebLock");
-  g_crash.release_peb_lock = ProcAddress<RtlPebLockFn>(ntdll, "RtlReleasePebLock");
+  g_crash_state.lock_loader = ProcAddress<LdrLockLoaderLockFn>(ntdll, "LdrLockLoaderLock");
+  g_crash_state.acquire_peb_lock = ProcAddress<RtlPebLockFn>(ntdll, "RtlAcquirePebLock");
+  g_crash_state.release_peb_lock = ProcAddress<RtlPebLockFn>(ntdll, "RtlReleasePebLock");
 }
 
 // The message is stored in GBK; shown through the wide call it reads right whatever the system's
 // ANSI code page, and a system whose code page is 936 sees the same text.
 bool ConvertDumpMessage() {
-  int n = MultiByteToWideChar(kGbkCodePage, MB_ERR_INVALID_CHARS, kDumpMessageGbk, -1, g_crash.dump_message,
+  WCHAR* message = g_crash_state.dump_message;
+  int n = MultiByteToWideChar(kGbkCodePage, MB_ERR_INVALID_CHARS, kDumpMessageGbk, -1, message,
                               kDumpMessageWideSize);
-  if (n <= 0) g_crash.dump_message[0] = 0;
+  if (n <= 0) message[0] = 0;
   return n > 0;
+}
+
+bool PrepareCrashPath() {
+  bool resources = LoadCrashResources();
+  g_crash_state.transport->prepare_crash_socket();
+  bool watchdog = StartCrashWatchdog();
+  return resources && watchdog;
 }
 
 }  // namespace
 
 bool LoadCrashResources() {
-  if (InterlockedCompareExchange(&g_resources_loaded, 1, 0) == 0) {
+  if (InterlockedCompareExchange(&g_crash_state.resources_loaded, 1, 0) == 0) {
     LoadDumpWriter();
     ResolveLoaderCalls();
     ConvertDumpMessage();
   }
-  return g_crash.write_dump != nullptr && g_crash.dump_message[0] != 0;
+  return g_crash_state.write_dump != nullptr && g_crash_state.dump_message[0] != 0;
 }
 
-bool PrepareCrashCapture() {
-  bool resources = LoadCrashResources();
-  PrepareCrashSocket();
-  bool watchdog = StartCrashWatchdog();
-  return resources && watchdog;
+bool InstallCrashCapture(VXException* module, const CrashTransport* transport) {
+  g_crash_state.module = module;
+  g_crash_state.transport = transport;
+  SetUnhandledExceptionFilter(VXExceptionUnhandledExceptionFilter);
+  bool prepared = false;
+  RunGuardedCall([&] { prepared = PrepareCrashPath(); });
+  return prepared;
 }

@@ -1,39 +1,28 @@
-// VXException::DumpProgram: the minidump with its user streams, the package, the send, the message
-// box and, for a crash, the end of the process.
+// DumpProgram's work: the minidump with its user streams, the package, the send, the message box
+// and, for a crash, the end of the process.
 #include <cstring>
 
-#include "VXIdent.h"
 #include "crashcapture/crash_capture.h"
-#include "crashcapture/crash_capture_win.h"
 #include "crashcapture/crash_exit_win.h"
 #include "crashcapture/crash_message.h"
 #include "crashcapture/crash_watchdog_win.h"
 #include "crashcapture/dump_contents.h"
 #include "crashcapture/dump_files_win.h"
+#include "crashcapture/crash_state_win.h"
 #include "crashcapture/screenshot_win.h"
 #include "crashmodule/vx_exception.h"
 #include "guard/guard.h"
-
-PackageMemory g_package_memory;
 
 namespace {
 
 constexpr char kDumpFileName[] = "TempDump.dmp";
 constexpr char kPackageFileName[] = "TempDump.vgz";
-constexpr int kKeyDumpPackage = VXIDENT_KEY_DUMP_PACKAGE;
 constexpr int kWholeScreen = -1;
 constexpr int kTitleWideSize = 128;
 
-DumpReport g_last_report;
-
-// Dumps asked for by log levels run on the host's threads and share the package memory and the
-// two files; the second of two at once is refused. A crash takes over whatever a frozen thread was
-// doing: that thread will not run again.
-volatile LONG g_dump_busy;
-
 uint64_t Microseconds() {
-  static LARGE_INTEGER frequency;
-  if (frequency.QuadPart == 0) QueryPerformanceFrequency(&frequency);
+  LARGE_INTEGER frequency;
+  QueryPerformanceFrequency(&frequency);
   LARGE_INTEGER now;
   QueryPerformanceCounter(&now);
   return uint64_t(now.QuadPart) * 1000000u / uint64_t(frequency.QuadPart);
@@ -41,6 +30,7 @@ uint64_t Microseconds() {
 
 struct DumpRun {
   VXException* module;
+  const CrashTransport* transport;
   uint32_t kind;
   EXCEPTION_POINTERS* exception;
   HANDLE dump_file;
@@ -99,10 +89,11 @@ BOOL CALLBACK NoteMinidumpProgress(PVOID, const PMINIDUMP_CALLBACK_INPUT input,
 }
 
 bool WriteMinidump(DumpRun* run, uint32_t type, const UserStreamList& streams) {
-  if (!g_crash.write_dump) return false;
+  if (!g_crash_state.write_dump) return false;
   MINIDUMP_EXCEPTION_INFORMATION fault_info = {};
   if (run->exception) {
-    fault_info.ThreadId = CrashThreadId != 0 ? CrashThreadId : GetCurrentThreadId();
+    const DWORD crash_thread = g_crash_state.CrashThreadId;
+    fault_info.ThreadId = crash_thread != 0 ? crash_thread : GetCurrentThreadId();
     fault_info.ExceptionPointers = run->exception;
     fault_info.ClientPointers = TRUE;
   }
@@ -115,7 +106,7 @@ bool WriteMinidump(DumpRun* run, uint32_t type, const UserStreamList& streams) {
   MINIDUMP_USER_STREAM_INFORMATION user_info = {streams.count, records};
   MINIDUMP_CALLBACK_INFORMATION progress = {NoteMinidumpProgress, nullptr};
   uint64_t start = Microseconds();
-  BOOL ok = g_crash.write_dump(GetCurrentProcess(), GetCurrentProcessId(), run->dump_file,
+  BOOL ok = g_crash_state.write_dump(GetCurrentProcess(), GetCurrentProcessId(), run->dump_file,
                                MINIDUMP_TYPE(type), run->exception ? &fault_info : nullptr,
                                streams.count > 0 ? &user_info : nullptr, &progress);
   run->report->minidump_us = Microseconds() - start;
@@ -135,7 +126,8 @@ void WritePackageFile(DumpRun* run) {
     FileSource dump(run->dump_file);
     FileSink sink(package);
     PackageStats stats;
-    run->report->package_written = WritePackage(&g_package_memory, &dump, &sink, &stats);
+    run->report->package_written =
+        WritePackage(&g_crash_state.package_memory, &dump, &sink, &stats);
     run->report->chunks = stats.chunks;
     run->report->minidump_bytes = stats.input_bytes;
     run->report->package_bytes = stats.output_bytes;
@@ -152,11 +144,12 @@ void SendPackage(DumpRun* run) {
   HANDLE package = CreateFileA(kPackageFileName, GENERIC_READ, FILE_SHARE_READ, nullptr,
                                OPEN_EXISTING, 0, nullptr);
   if (package == INVALID_HANDLE_VALUE) return;
+  uint8_t* send = g_crash_state.package_memory.send;
   DWORD got = 0;
-  if (!ReadFile(package, g_package_memory.send, kPackageSendSize, &got, nullptr)) got = 0;
+  if (!ReadFile(package, send, kPackageSendSize, &got, nullptr)) got = 0;
   CloseHandle(package);
   NoteCrashProgress();
-  if (VXIdent_Set_Bin(kKeyDumpPackage, g_package_memory.send, int(got)) == 0) {
+  if (run->transport->send_package(send, int(got)) == 0) {
     run->report->sent_bytes = int(got);
   }
   run->report->send_us = Microseconds() - start;
@@ -169,8 +162,8 @@ void ShowDumpMessage(VXException* module) {
     title[0] = 0;
   }
   BeginUserWindow();
-  if (g_crash.dump_message[0] != 0) {
-    MessageBoxW(nullptr, g_crash.dump_message, title, MB_OK);
+  if (g_crash_state.dump_message[0] != 0) {
+    MessageBoxW(nullptr, g_crash_state.dump_message, title, MB_OK);
   } else {
     // No table for code page 936 on this system: the bytes as they are, right on a 936 system.
     MessageBoxA(nullptr, kDumpMessageGbk, module->GetMessageBoxTitle(), MB_OK);
@@ -217,15 +210,19 @@ void RunDump(void* run_ptr) {
 
 }  // namespace
 
-const DumpReport& LastDumpReport() { return g_last_report; }
+const DumpReport& LastDumpReport() { return g_crash_state.last_report; }
 
-bool VXException::DumpProgram(uint32_t kind, EXCEPTION_POINTERS* exception, uint32_t) {
+bool WriteDumpPackage(VXException* module, uint32_t kind, EXCEPTION_POINTERS* exception,
+                      const CrashTransport* transport) {
   if (kind >= kDumpKindCount) return false;
+  CrashState& state = g_crash_state;
   bool crash = kind == kCrashDump;
-  if (!crash && InterlockedCompareExchange(&g_dump_busy, 1, 0) != 0) return false;
+  if (!crash && InterlockedCompareExchange(&state.dump_busy, 1, 0) != 0) return false;
+  state.module = module;
+  state.transport = transport;
   LoadCrashResources();
-  g_last_report = DumpReport();
-  DumpRun run = {this, kind, exception, INVALID_HANDLE_VALUE, &g_last_report, false};
+  state.last_report = DumpReport();
+  DumpRun run = {module, transport, kind, exception, INVALID_HANDLE_VALUE, &state.last_report, false};
   // A fault anywhere in the dump ends it with false; files and buffers stay as they are.
   RunGuarded(RunDump, &run);
   EndUserWindow();
@@ -234,9 +231,9 @@ bool VXException::DumpProgram(uint32_t kind, EXCEPTION_POINTERS* exception, uint
   // create it again.
   if (run.dump_file != INVALID_HANDLE_VALUE) CloseHandle(run.dump_file);
   if (!crash) {
-    InterlockedExchange(&g_dump_busy, 0);
+    InterlockedExchange(&state.dump_busy, 0);
     return run.finished;
   }
   if (!run.finished) return false;
-  ExitCrashedProcess(GetExitHook());
+  ExitCrashedProcess(module->GetExitHook());
 }

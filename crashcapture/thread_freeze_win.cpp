@@ -2,29 +2,25 @@
 
 #include <tlhelp32.h>
 
+#include "crashcapture/crash_state_win.h"
 #include "crashmodule/vx_exception.h"
 
 namespace {
 
-typedef HANDLE(WINAPI* OpenThreadFn)(DWORD access, BOOL inherit, DWORD thread_id);
-
 // The OpenThread cache: kernel32 is loaded at most once per process, whether or not that worked,
 // and the export is looked up until it is found. OpenThread is never linked directly, so the DLL
 // still loads on a system without it; there nothing is suspended.
-bool g_kernel32_load_tried;
-HMODULE g_kernel32;
-OpenThreadFn g_open_thread;
-
 OpenThreadFn CachedOpenThread() {
-  if (!g_kernel32_load_tried) {
-    g_kernel32_load_tried = true;
-    g_kernel32 = LoadLibraryA("kernel32.dll");
+  CrashState& crash = g_crash_state;
+  if (!crash.kernel32_load_tried) {
+    crash.kernel32_load_tried = true;
+    crash.kernel32 = LoadLibraryA("kernel32.dll");
   }
-  if (g_kernel32 && !g_open_thread) {
-    g_open_thread = reinterpret_cast<OpenThreadFn>(
-        reinterpret_cast<void*>(GetProcAddress(g_kernel32, "OpenThread")));
+  if (crash.kernel32 && !crash.open_thread) {
+    crash.open_thread = reinterpret_cast<OpenThreadFn>(
+        reinterpret_cast<void*>(GetProcAddress(crash.kernel32, "OpenThread")));
   }
-  return g_open_thread;
+  return crash.open_thread;
 }
 
 // Toolhelp's size of THREADENTRY32 as the first Windows versions defined it: seven 32-bit fields.

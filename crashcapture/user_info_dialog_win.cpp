@@ -1,11 +1,11 @@
-#include "crashcapture/user_info_dialog_win.h"
-
+// The user-description dialog: a template built from a dump format's texts, run modally.
 #include <windows.h>
 
 #include <cstring>
 
+#include "crashcapture/crash_capture.h"
+#include "crashcapture/crash_state_win.h"
 #include "crashcapture/dialog_template.h"
-#include "crashmodule/vx_exception.h"
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows' wide characters are UTF-16 units");
 
@@ -13,10 +13,6 @@ namespace {
 
 // The settings are written in GBK whatever the system's code page is.
 constexpr UINT kSettingsCodePage = 936;
-
-// Where the button's handler copies the texts: set when the dialog starts, cleared when the
-// button has been pressed. One dialog at a time; a second would share it.
-UserInfo* g_user_info = nullptr;
 
 // A DumpFormat's fields are filled without measuring, so none is trusted to hold its terminator.
 template <size_t N>
@@ -64,12 +60,15 @@ void CopyTexts(HWND dialog, UserInfo* info) {
 
 // Returns FALSE for every message, WM_INITDIALOG too, so the system leaves the focus where it
 // puts it. Nothing answers IDCANCEL: Esc and the close command leave the dialog open.
+// Where the button's handler copies the texts is set when the dialog starts and cleared when the
+// button has been pressed: one dialog at a time, a second would share it.
 INT_PTR CALLBACK UserInfoDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+  UserInfo*& user_info = g_crash_state.dialog_user_info;
   if (message == WM_INITDIALOG) {
-    g_user_info = reinterpret_cast<UserInfo*>(lparam);
+    user_info = reinterpret_cast<UserInfo*>(lparam);
   } else if (message == WM_COMMAND && LOWORD(wparam) == kUserInfoButtonId) {
-    if (g_user_info != nullptr) CopyTexts(dialog, g_user_info);
-    g_user_info = nullptr;
+    if (user_info != nullptr) CopyTexts(dialog, user_info);
+    user_info = nullptr;
     EndDialog(dialog, 1);
   }
   return FALSE;
@@ -120,13 +119,8 @@ bool ShowUserInfoDialogFor(const DumpFormat& format, UserInfo* info) {
   const INT_PTR result =
       DialogBoxIndirectParamA(GetModuleHandleA(nullptr), static_cast<LPCDLGTEMPLATEA>(memory),
                               nullptr, UserInfoDialogProc, reinterpret_cast<LPARAM>(info));
-  g_user_info = nullptr;
+  g_crash_state.dialog_user_info = nullptr;
   GlobalFree(block);
   // -1 (or 0 for a bad owner) means no dialog was made; only the button ends it with 1.
   return result == 1;
-}
-
-bool VXException::ShowUserInfoDialog(DumpFormat* format, UserInfo* info) {
-  if (format == nullptr) return false;
-  return ShowUserInfoDialogFor(*format, info);
 }

@@ -1,12 +1,15 @@
-// The module object's settings, its Set and Get operations and the seven levels. The members
-// that reach Windows (Init, the two loads, ExpandTemplate, Output) are in the _win files, the
-// crash path (DumpProgram, ShowUserInfoDialog) in crashcapture/.
+// The module object's settings, its Set and Get operations, the seven levels, and the operations
+// that hand their work to the wiring (Init, the two loads, ExpandTemplate and the crash path).
+// Output, the levels' actions, is in module_output.cpp.
 #include "crashmodule/vx_exception.h"
 
 #include <cstring>
 
 #include "crashmodule/bounded_text.h"
+#include "crashmodule/expand_template.h"
 #include "crashmodule/log_line.h"
+#include "crashmodule/module_settings.h"
+#include "guard/guard.h"
 
 namespace {
 
@@ -70,8 +73,9 @@ inline uint32_t CallerAddress(void* return_address) {
 
 }  // namespace
 
-VXException::VXException()
-    : level_flags_(),
+VXException::VXException(const ModuleWiring& wiring)
+    : wiring_(wiring),
+      level_flags_(),
       message_box_title_(),
       exit_hook_(nullptr),
       log_format_(0),
@@ -241,3 +245,44 @@ DumpFormat* VXException::GetDumpFormat(uint32_t kind) {
 }
 
 char* VXException::GetLastMessage() { return last_message_; }
+
+bool VXException::Init() {
+  // The filter installed before is dropped, not chained: from now on every unhandled exception
+  // of the process is the crash reporter's.
+  RunGuardedCall([this] { wiring_.capture->install_filter(this); });
+  return true;
+}
+
+bool VXException::LoadVersionInfo(const char* settings_path, const char* version_path) {
+  bool applied = false;
+  const bool completed = RunGuardedCall([&] {
+    applied = ApplyVersionInfo(this, wiring_.platform->settings, settings_path, version_path);
+  });
+  return completed && applied;
+}
+
+bool VXException::LoadSettings(const char* settings_path) {
+  bool applied = false;
+  const bool completed = RunGuardedCall(
+      [&] { applied = ApplySettings(this, wiring_.platform->settings, settings_path); });
+  return completed && applied;
+}
+
+bool VXException::ExpandTemplate(const char* source, char* destination, size_t destination_size) {
+  bool expanded = false;
+  const bool completed = RunGuardedCall([&] {
+    expanded =
+        ExpandTemplateText(source, product_, series_, version_, destination, destination_size);
+  });
+  return completed && expanded;
+}
+
+bool VXException::DumpProgram(uint32_t kind, struct _EXCEPTION_POINTERS* exception, uint32_t) {
+  if (kind >= kDumpKindCount) return false;
+  return wiring_.capture->write_dump(this, kind, exception);
+}
+
+bool VXException::ShowUserInfoDialog(DumpFormat* format, UserInfo* info) {
+  if (format == nullptr) return false;
+  return wiring_.capture->ask_user(*format, info);
+}

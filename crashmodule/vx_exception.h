@@ -1,12 +1,13 @@
 // The crash-reporting module object: every setting of the crash reporter and the logging levels.
-// Portable: no <windows.h>. The crash path (DumpProgram, ShowUserInfoDialog) is defined in
-// crashcapture/, the rest in this folder.
+// Portable: no <windows.h>. What it does outside its own state (the crash capture, the settings
+// files, the platform calls of the levels) goes through the tables of its ModuleWiring.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 #include "crashmodule/module_types.h"
+#include "crashmodule/module_wiring.h"
 
 struct _EXCEPTION_POINTERS;
 
@@ -38,8 +39,9 @@ class IModule {
 
 class VXException : public IModule {
  public:
-  // Sets every default, then reads .\Version.dat and .\HVModule.dat from the current directory.
-  VXException();
+  // Sets every default, then reads .\Version.dat and .\HVModule.dat from the current directory
+  // through the wiring's settings reader. Both tables of the wiring outlive the object.
+  explicit VXException(const ModuleWiring& wiring);
   ~VXException() override;
 
   void AddRef() override;
@@ -100,13 +102,13 @@ class VXException : public IModule {
   virtual void RemoteLog(const char* message, const char* source);
   virtual void Dump(const char* message, const char* source);
 
-  // Builds and sends the dump package of a kind; for kCrashDump it ends the process.
-  // Defined by the crash-capture code.
+  // Builds and sends the dump package of a kind; for kCrashDump it ends the process. The work is
+  // the crash capture's.
   virtual bool DumpProgram(uint32_t kind, struct _EXCEPTION_POINTERS* exception, uint32_t reserved);
   virtual void Output(const char* message, const char* source, const char* level_name,
                       uint32_t level, uint32_t code_address);
   virtual bool SendRemoteLog(const char* line);
-  // The user-description dialog; defined by the crash-capture code.
+  // The user-description dialog, shown by the crash capture.
   virtual bool ShowUserInfoDialog(DumpFormat* format, UserInfo* info);
   // Fills %PRODUCT%, %SERIES% and %VERSION% (first occurrence each) into a destination of
   // destination_size bytes, cut to fit. False when a fault ends it.
@@ -119,6 +121,7 @@ class VXException : public IModule {
   char* GetLastMessage();
 
  private:
+  ModuleWiring wiring_;
   uint32_t level_flags_[kLogLevelCount];
   char message_box_title_[kMessageBoxTitleSize];
   ExitHook exit_hook_;

@@ -11,7 +11,7 @@
 
 #include "VXIdent.h"
 #include "crashcapture/crash_capture.h"
-#include "crashmodule/module_accessor.h"
+#include "client/library_wiring_win.h"
 #include "crashmodule/vx_exception.h"
 
 namespace {

@@ -23,6 +23,11 @@ void MapProfileReader::Set(const std::string& path, const std::string& section,
   values_[Name(path, section, key)] = value;
 }
 
+void MapProfileReader::Clear() {
+  values_.clear();
+  reads_.clear();
+}
+
 uint32_t MapProfileReader::Read(const char* section, const char* key, const char* default_value,
                                 char* out, uint32_t capacity, const char* path) {
   reads_.push_back(std::string(path) + "|" + section + "|" + key);

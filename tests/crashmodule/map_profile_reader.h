@@ -17,6 +17,8 @@ class MapProfileReader final : public ProfileReader {
 
   // Every key read, in order, as "path|section|key".
   const std::vector<std::string>& reads() const { return reads_; }
+  // Forgets every value and every read.
+  void Clear();
 
  private:
   std::map<std::string, std::string> values_;

@@ -6,11 +6,28 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "crash_path_doubles_win.h"
-#include "crashmodule/module_accessor.h"
+#include "crashmodule/module_platform_win.h"
 #include "crashmodule/vx_exception.h"
+#include "module_host_codes.h"
 
 namespace {
+
+// The stand-in for the crash capture's filter: tells the test which exception reached it.
+LONG WINAPI ReportFilter(EXCEPTION_POINTERS* pointers) {
+  ExitProcess(pointers->ExceptionRecord->ExceptionCode == kModuleExceptionCode
+                  ? kFilterReachedByModuleException
+                  : kFilterReachedByOther);
+}
+
+void InstallReportFilter(VXException*) { SetUnhandledExceptionFilter(ReportFilter); }
+bool NoDump(VXException*, uint32_t, _EXCEPTION_POINTERS*) { return false; }
+bool NoDialog(const DumpFormat&, UserInfo*) { return false; }
+
+constexpr CrashCaptureOps kHostCapture = {InstallReportFilter, NoDump, NoDialog};
+
+// Constructed while the host loads, as the library's module is while the library loads: it reads
+// the settings files of the directory the process starts in.
+VXException g_module(ModuleWiring{&kHostCapture, &kWindowsModulePlatform});
 
 constexpr int kReturned = 9;  // the level came back, which none of the ending modes may do
 constexpr int kUsage = 2;
@@ -35,7 +52,7 @@ void AtExit() { Mark("atexit\n"); }
 
 int main(int argc, char** argv) {
   if (argc != 2) return kUsage;
-  VXException* module = GetVXException();
+  VXException* module = &g_module;
   const char* mode = argv[1];
   if (std::strcmp(mode, "settings") == 0) {
     // Read at load, from the directory the process started in.

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "crash_path_doubles_win.h"
+#include "module_host_codes.h"
 #include "scratch_directory_win.h"
 
 namespace {

@@ -3,9 +3,10 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "crashmodule/vx_exception.h"
-#include "native_module_members.h"
+#include "recording_wiring.h"
 
 namespace {
 
@@ -13,7 +14,7 @@ void HostCallback(char*, DumpFormat*) {}
 void HostExitHook() {}
 
 TEST(ModuleObject, ReferenceCountIsCountedButNeverReleased) {
-  VXException module;
+  RecordingModule module;
   EXPECT_EQ(module.GetRefCount(), 0u);
   EXPECT_EQ(module.Release(), 0u);
   module.AddRef();
@@ -25,7 +26,7 @@ TEST(ModuleObject, ReferenceCountIsCountedButNeverReleased) {
 }
 
 TEST(ModuleObject, NameAndVersion) {
-  VXException module;
+  RecordingModule module;
   EXPECT_STREQ(module.GetName(), "VXException");
   ModuleVersion version = {1, 1};
   module.GetVersion(&version);
@@ -36,7 +37,7 @@ TEST(ModuleObject, NameAndVersion) {
 }
 
 TEST(ModuleObject, LevelIndexesBeyondDumpAreRefused) {
-  VXException module;
+  RecordingModule module;
   EXPECT_FALSE(module.SetLevelFlags(7, 0x1234));
   for (uint32_t level = 0; level < kLogLevelCount; ++level) {
     EXPECT_NE(module.GetLevelFlags(level), 0x1234u);
@@ -48,7 +49,7 @@ TEST(ModuleObject, LevelIndexesBeyondDumpAreRefused) {
 }
 
 TEST(ModuleObject, DumpFormatSetClearsTheWholeRecord) {
-  VXException module;
+  RecordingModule module;
   ASSERT_TRUE(module.SetUserDumpFormat(0x1, "srv", HostCallback, "t", "i1", "i2", "i3"));
   ASSERT_TRUE(module.SetUserDumpFormat(0x10301, nullptr, nullptr, nullptr, nullptr, nullptr,
                                        nullptr));
@@ -72,7 +73,7 @@ TEST(ModuleObject, DumpFormatSetClearsTheWholeRecord) {
 }
 
 TEST(ModuleObject, DumpFormatsAreKeptPerKind) {
-  VXException module;
+  RecordingModule module;
   module.SetCrashDumpFormat(0x11, "crash", HostCallback, "ct", "c1", "c2", "c3");
   module.SetExceptionDumpFormat(0x22, "exc", nullptr, "et", nullptr, nullptr, nullptr);
   uint32_t flags = 0;
@@ -92,7 +93,7 @@ TEST(ModuleObject, DumpFormatsAreKeptPerKind) {
 }
 
 TEST(ModuleObject, NullTextsKeepTheirValue) {
-  VXException module;
+  RecordingModule module;
   module.SetMessageBoxTitle("Game");
   module.SetMessageBoxTitle(nullptr);
   EXPECT_STREQ(module.GetMessageBoxTitle(), "Game");
@@ -116,7 +117,7 @@ TEST(ModuleObject, NullTextsKeepTheirValue) {
 }
 
 TEST(ModuleObject, OverlongTextsAreCutToTheirField) {
-  VXException module;
+  RecordingModule module;
   const std::string long_text(2000, 'x');
   module.SetMessageBoxTitle(long_text.c_str());
   EXPECT_EQ(std::strlen(module.GetMessageBoxTitle()), kMessageBoxTitleSize - 1);
@@ -141,7 +142,7 @@ TEST(ModuleObject, OverlongTextsAreCutToTheirField) {
 }
 
 TEST(ModuleObject, RemoteLogAndTraceDoNothingButSucceed) {
-  VXException module;
+  RecordingModule module;
   EXPECT_TRUE(module.SendRemoteLog("line"));
   EXPECT_TRUE(module.SendRemoteLog(nullptr));
   module.Trace("DumpProgram CreateFile ok");
@@ -166,6 +167,20 @@ const LevelRow kLevels[] = {
     {&VXException::Dump, kLogDump, "DUMP"},
 };
 
+// Records what each level hands to Output instead of performing it.
+class OutputRecorder : public RecordingModule {
+ public:
+  struct Call {
+    std::string message, source, level_name;
+    uint32_t level, code_address;
+  };
+  void Output(const char* message, const char* source, const char* level_name, uint32_t level,
+              uint32_t code_address) override {
+    calls.push_back({message, source, level_name, level, code_address});
+  }
+  std::vector<Call> calls;
+};
+
 // Calls one level from a function of known place, so the address can be checked against it.
 __attribute__((noinline)) void CallLevel(VXException* module, LevelOp op) {
   (module->*op)("message", "source");
@@ -173,13 +188,12 @@ __attribute__((noinline)) void CallLevel(VXException* module, LevelOp op) {
 }
 
 TEST(ModuleObject, LevelsPassTheirNameAndTheCallersAddress) {
-  VXException module;
   for (const LevelRow& row : kLevels) {
     SCOPED_TRACE(row.level);
-    g_output_calls.clear();
+    OutputRecorder module;
     CallLevel(&module, row.op);
-    ASSERT_EQ(g_output_calls.size(), 1u);
-    const OutputCall& call = g_output_calls[0];
+    ASSERT_EQ(module.calls.size(), 1u);
+    const OutputRecorder::Call& call = module.calls[0];
     EXPECT_EQ(call.level, row.level);
     EXPECT_EQ(call.level_name, row.name);
     EXPECT_EQ(call.message, "message");
@@ -189,6 +203,18 @@ TEST(ModuleObject, LevelsPassTheirNameAndTheCallersAddress) {
     EXPECT_GT(call.code_address, start);
     EXPECT_LT(call.code_address, start + 4096);
   }
+}
+
+TEST(ModuleObject, CrashPathOperationsGoToTheCaptureOfTheWiring) {
+  g_module_record.Clear();
+  RecordingModule module;
+  EXPECT_TRUE(module.Init());
+  EXPECT_TRUE(module.DumpProgram(kUserDump, nullptr, 0));
+  EXPECT_FALSE(module.DumpProgram(kDumpKindCount, nullptr, 0)) << "no such kind reaches the capture";
+  UserInfo info = {};
+  EXPECT_FALSE(module.ShowUserInfoDialog(nullptr, &info)) << "no format reaches the capture";
+  module.ShowUserInfoDialog(module.GetDumpFormat(kCrashDump), &info);
+  EXPECT_EQ(g_module_record.events, (std::vector<std::string>{"install", "U", "ask"}));
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 
 #include "crashmodule/vx_exception.h"
 #include "expect_defaults.h"
-#include "native_module_members.h"
+#include "recording_wiring.h"
 
 namespace {
 
@@ -17,16 +17,18 @@ void HostCallback(char*, DumpFormat*) {}
 
 class ModuleSettings : public ::testing::Test {
  protected:
-  void SetUp() override { g_test_profile = &profile_; }
-  void TearDown() override { g_test_profile = nullptr; }
+  void SetUp() override { g_recorded_settings.Clear(); }
+  void TearDown() override { g_recorded_settings.Clear(); }
 
-  void Set(const char* key, const char* value) { profile_.Set(kSettings, "VXException", key, value); }
+  void Set(const char* key, const char* value) {
+    g_recorded_settings.Set(kSettings, "VXException", key, value);
+  }
 
-  MapProfileReader profile_;
+  MapProfileReader& profile_ = g_recorded_settings;
 };
 
 TEST_F(ModuleSettings, WithoutFilesEveryDefaultHolds) {
-  VXException module;
+  RecordingModule module;
   ExpectFreshDefaults(&module);
 }
 
@@ -34,7 +36,7 @@ TEST_F(ModuleSettings, LevelKeysTakeLetters) {
   Set("Debug", "md");
   Set("Warn", "xyz");
   Set("Dump", "nlo");
-  VXException module;
+  RecordingModule module;
   EXPECT_EQ(module.GetLevelFlags(kLogDebug), 0x300u);
   EXPECT_EQ(module.GetLevelFlags(kLogWarn), 0u) << "a value without known letters sets 0";
   EXPECT_EQ(module.GetLevelFlags(kLogDump), 0x10401u);
@@ -44,7 +46,7 @@ TEST_F(ModuleSettings, LevelKeysTakeLetters) {
 TEST_F(ModuleSettings, LogFormatNeedsItsLettersForTheFileName) {
   Set("Format_Log", "s");
   Set("Format_Log_Filename", "crash.log");
-  VXException module;
+  RecordingModule module;
   const char* name = nullptr;
   EXPECT_EQ(module.GetLogFormat(&name), 1u);
   EXPECT_STREQ(name, "crash.log");
@@ -52,7 +54,7 @@ TEST_F(ModuleSettings, LogFormatNeedsItsLettersForTheFileName) {
 
 TEST_F(ModuleSettings, FileNameWithoutLogFormatChangesNothing) {
   Set("Format_Log_Filename", "crash.log");
-  VXException module;
+  RecordingModule module;
   module.SetLogFormat(4, "mine.log");
   Set("Format_Log", "xyz");
   ASSERT_TRUE(module.LoadSettings(nullptr));
@@ -62,7 +64,7 @@ TEST_F(ModuleSettings, FileNameWithoutLogFormatChangesNothing) {
 }
 
 TEST_F(ModuleSettings, LogFormatAloneKeepsTheCurrentFileName) {
-  VXException module;
+  RecordingModule module;
   module.SetLogFormat(1, "mine.log");
   Set("Format_Log", "mt");
   ASSERT_TRUE(module.LoadSettings(nullptr));
@@ -72,7 +74,7 @@ TEST_F(ModuleSettings, LogFormatAloneKeepsTheCurrentFileName) {
 }
 
 TEST_F(ModuleSettings, DumpFormatKeyReplacesTheRecordAndDropsTheCallback) {
-  VXException module;
+  RecordingModule module;
   module.SetCrashDumpFormat(0x1, "old", HostCallback, "old", "old", "old", "old");
   Set("Format_CrashDump", "SE");
   Set("Format_CrashDump_Title", "Report");
@@ -88,7 +90,7 @@ TEST_F(ModuleSettings, DumpFormatKeyReplacesTheRecordAndDropsTheCallback) {
 }
 
 TEST_F(ModuleSettings, DumpFormatCompanionsAloneChangeNothing) {
-  VXException module;
+  RecordingModule module;
   module.SetUserDumpFormat(0x10301, nullptr, HostCallback, "mine", nullptr, nullptr, nullptr);
   Set("Format_UserDump_Title", "Report");
   Set("Format_UserDump_Server", "10.1.1.1");
@@ -106,7 +108,7 @@ TEST_F(ModuleSettings, DumpFormatWithoutKnownLettersInstallsFlagsZero) {
   Set("Format_ExceptionDump_Info1", "a");
   Set("Format_ExceptionDump_Info2", "b");
   Set("Format_ExceptionDump_Info3", "c");
-  VXException module;
+  RecordingModule module;
   const DumpFormat* exception = module.GetDumpFormat(kExceptionDump);
   EXPECT_EQ(exception->flags, 0u);
   EXPECT_STREQ(exception->server, "1.2.3.4:5");
@@ -119,7 +121,7 @@ TEST_F(ModuleSettings, DumpFormatWithoutKnownLettersInstallsFlagsZero) {
 TEST_F(ModuleSettings, TitleAndRemoteServerApplyWhenNotEmpty) {
   Set("Format_MessageBox_Title", std::string(100, 't').c_str());
   Set("Format_RemoteLog_Server", "logs.example:9");
-  VXException module;
+  RecordingModule module;
   EXPECT_EQ(std::string(module.GetMessageBoxTitle()), std::string(63, 't'));
   EXPECT_STREQ(module.GetRemoteLogServer(), "logs.example:9");
   Set("Format_MessageBox_Title", "");
@@ -130,7 +132,7 @@ TEST_F(ModuleSettings, TitleAndRemoteServerApplyWhenNotEmpty) {
 }
 
 TEST_F(ModuleSettings, KeysAreReadInTheirOrderFromTheGivenPath) {
-  VXException module;
+  RecordingModule module;
   const size_t before = profile_.reads().size();
   ASSERT_TRUE(module.LoadSettings("C:\\game\\other.dat"));
   std::vector<std::string> keys;
@@ -153,7 +155,7 @@ TEST_F(ModuleSettings, VersionInfoComesFromBothFilesAndEmptiesWhatIsMissing) {
   profile_.Set(kSettings, "Common", "Product", "Alpha");
   profile_.Set(kSettings, "Common", "Series", "Beta");
   profile_.Set(kVersion, "Common", "Version", "1.2");
-  VXException module;
+  RecordingModule module;
   char text[64];
   ASSERT_TRUE(module.ExpandTemplate("%PRODUCT% %SERIES% %VERSION%", text, sizeof text));
   EXPECT_STREQ(text, "Alpha Beta 1.2");
@@ -166,7 +168,7 @@ TEST_F(ModuleSettings, VersionInfoComesFromBothFilesAndEmptiesWhatIsMissing) {
 TEST_F(ModuleSettings, OverlongPathIsCutToItsBuffer) {
   const std::string path(300, 'p');
   profile_.Set(path.substr(0, 127), "VXException", "Debug", "L");
-  VXException module;
+  RecordingModule module;
   ASSERT_TRUE(module.LoadSettings(path.c_str()));
   EXPECT_EQ(module.GetLevelFlags(kLogDebug), 0x10000u);
 }

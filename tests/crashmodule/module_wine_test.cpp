@@ -6,15 +6,21 @@
 #include <map>
 #include <string>
 
-#include "crashmodule/crash_filter_win.h"
-#include "crashmodule/module_accessor.h"
+#include "crashmodule/module_platform_win.h"
 #include "crashmodule/module_settings.h"
 #include "crashmodule/vx_exception.h"
 #include "expect_defaults.h"
 #include "guard/guard.h"
+#include "recording_wiring.h"
 #include "scratch_directory_win.h"
 
 namespace {
+
+// The module with the library's Windows platform; its crash capture only records.
+class WindowsModule : public VXException {
+ public:
+  WindowsModule() : VXException(ModuleWiring{&kRecordingCapture, &kWindowsModulePlatform}) {}
+};
 
 const char* const kUnreadable = reinterpret_cast<const char*>(16);
 
@@ -22,7 +28,7 @@ void HostCallback(char*, DumpFormat*) {}
 
 TEST(ModuleWine, FreshObjectWithoutFilesHoldsTheDefaults) {
   ScratchDirectory directory;
-  VXException module;
+  WindowsModule module;
   ExpectFreshDefaults(&module);
 }
 
@@ -44,7 +50,7 @@ TEST(ModuleWine, SettingsFilesSetWhatTheySay) {
                   "Product=Alpha\r\n"
                   "Series=Beta\r\n");
   directory.Write("Version.dat", "[Common]\r\nVersion=1.2\r\n");
-  VXException module;
+  WindowsModule module;
   EXPECT_EQ(module.GetLevelFlags(kLogDebug), 0x300u);
   EXPECT_EQ(module.GetLevelFlags(kLogWarn), 0u);
   EXPECT_EQ(module.GetLevelFlags(kLogDump), 0x10801u);
@@ -68,7 +74,7 @@ TEST(ModuleWine, SettingsFilesSetWhatTheySay) {
 
 TEST(ModuleWine, LoadSettingsFromAGivenPathDropsTheHostsCallback) {
   ScratchDirectory directory;
-  VXException module;
+  WindowsModule module;
   module.SetExceptionDumpFormat(0x1, nullptr, HostCallback, nullptr, nullptr, nullptr, nullptr);
   directory.Write("other.dat", "[VXException]\r\nFormat_ExceptionDump=h2\r\n");
   ASSERT_TRUE(module.LoadSettings(".\\other.dat"));
@@ -78,7 +84,7 @@ TEST(ModuleWine, LoadSettingsFromAGivenPathDropsTheHostsCallback) {
 
 TEST(ModuleWine, UnreadableArgumentsEndTheOperationWithFalse) {
   ScratchDirectory directory;
-  VXException module;
+  WindowsModule module;
   module.SetLevelFlags(kLogDebug, 0x4);
   module.SetVersionInfo("P", "S", "V");
   EXPECT_FALSE(module.LoadSettings(kUnreadable));
@@ -115,7 +121,7 @@ class FaultingReader final : public ProfileReader {
 
 TEST(ModuleWine, SettingsAppliedBeforeAFaultStayApplied) {
   ScratchDirectory directory;
-  VXException module;
+  WindowsModule module;
   FaultingReader reader({{"Debug", "L"}, {"Format_MessageBox_Title", "Before"},
                          {"Format_Log", "t"}, {"Format_Log_Filename", "after.log"}},
                         "Format_Log_Filename");
@@ -125,22 +131,6 @@ TEST(ModuleWine, SettingsAppliedBeforeAFaultStayApplied) {
   const char* log_name = nullptr;
   EXPECT_EQ(module.GetLogFormat(&log_name), 1u);
   EXPECT_STREQ(log_name, "HVModule.log");
-}
-
-TEST(ModuleWine, InitMakesTheModulesFilterTheTopLevelOne) {
-  VXException module;
-  LPTOP_LEVEL_EXCEPTION_FILTER before = SetUnhandledExceptionFilter(nullptr);
-  EXPECT_TRUE(module.Init());
-  LPTOP_LEVEL_EXCEPTION_FILTER installed = SetUnhandledExceptionFilter(before);
-  EXPECT_EQ(installed, &VXExceptionUnhandledExceptionFilter);
-}
-
-TEST(ModuleWine, TheSingletonExistsBeforeMainAndStays) {
-  VXException* module = GetVXException();
-  ASSERT_NE(module, nullptr);
-  EXPECT_EQ(module, GetVXException());
-  EXPECT_STREQ(module->GetName(), "VXException");
-  EXPECT_EQ(module->GetLevelFlags(kLogFatalException) & 0x104u, 0x104u);
 }
 
 }  // namespace

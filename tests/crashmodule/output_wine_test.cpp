@@ -9,9 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "crash_path_doubles_win.h"
 #include "crashmodule/log_line.h"
+#include "crashmodule/module_platform_win.h"
 #include "crashmodule/vx_exception.h"
+#include "recording_wiring.h"
 #include "scratch_directory_win.h"
 
 namespace {
@@ -31,9 +32,9 @@ LONG CALLBACK WatchExceptions(EXCEPTION_POINTERS* pointers) {
   if (record->ExceptionCode == kDebugPrint && record->NumberParameters >= 2) {
     const char* text = reinterpret_cast<const char*>(record->ExceptionInformation[1]);
     g_debug_lines.push_back(text);
-    g_events.push_back("D");
+    g_module_record.events.push_back("D");
   } else if (record->ExceptionCode == kModuleExceptionCode) {
-    g_events.push_back("T");
+    g_module_record.events.push_back("T");
     if (g_continue_module_exception) return EXCEPTION_CONTINUE_EXECUTION;
   }
   return EXCEPTION_CONTINUE_SEARCH;
@@ -45,7 +46,7 @@ LRESULT CALLBACK WatchWindows(int code, WPARAM wparam, LPARAM lparam) {
   if (code == HCBT_CREATEWND && g_watching) {
     const CBT_CREATEWNDA* create = reinterpret_cast<CBT_CREATEWNDA*>(lparam);
     if (reinterpret_cast<uintptr_t>(create->lpcs->lpszClass) == kDialogClass) {
-      g_events.push_back("M");
+      g_module_record.events.push_back("M");
     }
   } else if (code == HCBT_ACTIVATE) {
     // On a desktop the box would wait for the user; close it at once.
@@ -57,10 +58,11 @@ LRESULT CALLBACK WatchWindows(int code, WPARAM wparam, LPARAM lparam) {
 // Overrides the remote log to see when Output reaches it.
 class WatchedModule : public VXException {
  public:
+  WatchedModule() : VXException(ModuleWiring{&kRecordingCapture, &kWindowsModulePlatform}) {}
   bool SendRemoteLog(const char* line) override {
     remote_lines.push_back(line);
     // The L action comes first: by now its line is in the log file.
-    g_events.push_back(GetFileAttributesA("HVModule.log") != INVALID_FILE_ATTRIBUTES ? "L R"
+    g_module_record.events.push_back(GetFileAttributesA("HVModule.log") != INVALID_FILE_ATTRIBUTES ? "L R"
                                                                                     : "R");
     return VXException::SendRemoteLog(line);
   }
@@ -71,8 +73,7 @@ class OutputWine : public ::testing::Test {
  protected:
   void SetUp() override {
     g_debug_lines.clear();
-    g_events.clear();
-    g_dump_calls.clear();
+    g_module_record.Clear();
     g_continue_module_exception = true;
     handler_ = AddVectoredExceptionHandler(0, WatchExceptions);
     g_cbt_hook = SetWindowsHookExA(WH_CBT, WatchWindows, nullptr, GetCurrentThreadId());
@@ -133,7 +134,7 @@ TEST_F(OutputWine, ExceptionRaisesAfterDebuggerOutputAndReturnsWhenContinued) {
   CallLevel(&module_, &VXException::Exception, "bad state", "physics");
   returned = true;
   EXPECT_TRUE(returned);
-  EXPECT_EQ(g_events, (std::vector<std::string>{"D", "T"}));
+  EXPECT_EQ(g_module_record.events, (std::vector<std::string>{"D", "T"}));
   ASSERT_EQ(g_debug_lines.size(), 1u);
   const std::string prefix = "[physics]\xB4\xED\xCE\xF3- bad state - [@P#]0x";
   EXPECT_EQ(g_debug_lines[0].substr(0, prefix.size()), prefix);
@@ -145,7 +146,7 @@ TEST_F(OutputWine, ActionsRunInTheirFixedOrder) {
                                        kLevelMessageBox | kLevelThrow | kLevelExceptionDump |
                                        kLevelUserDump);
   CallLevel(&module_, &VXException::Debug, "all", "src");
-  EXPECT_EQ(g_events, (std::vector<std::string>{"L R", "D", "M", "T", "O", "U"}));
+  EXPECT_EQ(g_module_record.events, (std::vector<std::string>{"L R", "D", "M", "T", "O", "U"}));
   ASSERT_EQ(module_.remote_lines.size(), 1u);
   ASSERT_EQ(g_debug_lines.size(), 1u);
   EXPECT_EQ(module_.remote_lines[0], g_debug_lines[0]);
@@ -155,22 +156,22 @@ TEST_F(OutputWine, DumpLevelsStoreTheLineThenAskForTheirPackage) {
   module_.SetLevelFlags(kLogLog, kLevelExceptionDump | kLevelDebugger);
   CallLevel(&module_, &VXException::Log, "first", "a");
   CallLevel(&module_, &VXException::Dump, "second", "b");  // defaults: N U
-  ASSERT_EQ(g_dump_calls.size(), 2u);
+  ASSERT_EQ(g_module_record.dump_calls.size(), 2u);
   ASSERT_EQ(g_debug_lines.size(), 1u);
-  EXPECT_EQ(g_dump_calls[0].kind, static_cast<uint32_t>(kExceptionDump));
-  EXPECT_FALSE(g_dump_calls[0].had_exception_pointers);
-  EXPECT_EQ(g_dump_calls[0].last_message, g_debug_lines[0]);
-  EXPECT_EQ(g_dump_calls[1].kind, static_cast<uint32_t>(kUserDump));
-  EXPECT_FALSE(g_dump_calls[1].had_exception_pointers);
-  EXPECT_EQ(g_dump_calls[1].last_message.substr(0, 13), "[b]DUMP- seco");
-  ExpectAddressInCallLevel(g_dump_calls[1].last_message);
+  EXPECT_EQ(g_module_record.dump_calls[0].kind, static_cast<uint32_t>(kExceptionDump));
+  EXPECT_FALSE(g_module_record.dump_calls[0].had_exception_pointers);
+  EXPECT_EQ(g_module_record.dump_calls[0].last_message, g_debug_lines[0]);
+  EXPECT_EQ(g_module_record.dump_calls[1].kind, static_cast<uint32_t>(kUserDump));
+  EXPECT_FALSE(g_module_record.dump_calls[1].had_exception_pointers);
+  EXPECT_EQ(g_module_record.dump_calls[1].last_message.substr(0, 13), "[b]DUMP- seco");
+  ExpectAddressInCallLevel(g_module_record.dump_calls[1].last_message);
 }
 
 TEST_F(OutputWine, MessageBoxShowsOnTheCallingThread) {
   // FatalException's M without its E.
   module_.SetLevelFlags(kLogFatalException, kLevelMessageBox);
   CallLevel(&module_, &VXException::FatalException, "stop", nullptr);
-  EXPECT_EQ(g_events, std::vector<std::string>{"M"});
+  EXPECT_EQ(g_module_record.events, std::vector<std::string>{"M"});
 }
 
 TEST_F(OutputWine, LevelWithoutFlagsDoesNothing) {
@@ -179,8 +180,8 @@ TEST_F(OutputWine, LevelWithoutFlagsDoesNothing) {
   CallLevel(&module_, &VXException::Log, "x", "y");
   CallLevel(&module_, &VXException::FatalException, "x", "y");
   CallLevel(&module_, &VXException::Dump, "x", "y");
-  EXPECT_TRUE(g_events.empty());
-  EXPECT_TRUE(g_dump_calls.empty());
+  EXPECT_TRUE(g_module_record.events.empty());
+  EXPECT_TRUE(g_module_record.dump_calls.empty());
   EXPECT_STREQ(module_.GetLastMessage(), "");
   EXPECT_EQ(directory_.Read("HVModule.log"), "<missing>");
 }
@@ -214,8 +215,8 @@ TEST_F(OutputWine, UnreadableMessageGivesAnEmptyLineAndTheActionsGoOn) {
   module_.SetLevelFlags(kLogDebug, kLevelFileLog | kLevelDebugger | kLevelUserDump);
   CallLevel(&module_, &VXException::Debug, unreadable, "src");
   EXPECT_EQ(g_debug_lines, std::vector<std::string>{""});
-  ASSERT_EQ(g_dump_calls.size(), 1u);
-  EXPECT_EQ(g_dump_calls[0].last_message, "");
+  ASSERT_EQ(g_module_record.dump_calls.size(), 1u);
+  EXPECT_EQ(g_module_record.dump_calls[0].last_message, "");
   // The file form faulted too: nothing half-formed reaches the file.
   EXPECT_EQ(directory_.Read("HVModule.log"), "<missing>");
 }

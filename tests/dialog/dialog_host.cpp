@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "crashcapture/user_info_dialog_win.h"
+#include "crashcapture/crash_capture.h"
 #include "tests/dialog/dialog_scenarios.h"
 
 namespace {

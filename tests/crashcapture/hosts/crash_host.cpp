@@ -14,7 +14,7 @@
 #include <cstring>
 
 #include "VXIdent.h"
-#include "crashmodule/module_accessor.h"
+#include "client/library_wiring_win.h"
 #include "crashmodule/vx_exception.h"
 
 namespace {

@@ -1,0 +1,3 @@
+#include "crashcapture/crash_state_win.h"
+
+CrashState g_crash_state;

@@ -1,0 +1,80 @@
+// Everything the crash path reads or writes, in one place. The crash path runs while the host's
+// other threads are frozen at arbitrary points, possibly inside a lock or the heap; so everything
+// it needs is reserved here, in the image, before any crash, and each field says who writes it
+// and whether the crash path may touch it then. "Frozen: yes" means the crash path uses it with
+// the other threads frozen; "no" means only before a crash or on a host thread outside one.
+//
+// Outside this struct the crash path touches only: the module object's settings (read; written by
+// its Set operations and loads, never during a crash), the reporting client's state through the
+// transport (the identities and the crash socket; see client/transport_win.cpp) and the guard's
+// thread slot.
+#pragma once
+
+#include <windows.h>
+#include <dbghelp.h>
+
+#include "crashcapture/crash_capture.h"
+#include "crashcapture/dump_package.h"
+
+typedef BOOL(WINAPI* MiniDumpWriteDumpFn)(HANDLE, DWORD, HANDLE, MINIDUMP_TYPE,
+                                          PMINIDUMP_EXCEPTION_INFORMATION,
+                                          PMINIDUMP_USER_STREAM_INFORMATION,
+                                          PMINIDUMP_CALLBACK_INFORMATION);
+// ntdll's loader-lock calls; the try-only form tells whether a frozen thread holds the lock.
+typedef LONG(NTAPI* LdrLockLoaderLockFn)(ULONG flags, ULONG* disposition, ULONG_PTR* cookie);
+typedef VOID(NTAPI* RtlPebLockFn)();
+typedef HANDLE(WINAPI* OpenThreadFn)(DWORD access, BOOL inherit, DWORD thread_id);
+
+constexpr int kDumpMessageWideSize = 128;
+
+struct CrashState {
+  // The wiring. Written by InstallCrashCapture and by every dump (the same values each time);
+  // read by the filter and the worker. Frozen: read.
+  VXException* module;
+  const CrashTransport* transport;
+
+  // Loaded once by LoadCrashResources, at Init or by the first dump; read-only afterwards.
+  // Frozen: read.
+  volatile LONG resources_loaded;       // the once-flag of the load
+  MiniDumpWriteDumpFn write_dump;       // null when dbghelp is missing
+  LdrLockLoaderLockFn lock_loader;      // the exit's loader-lock probe
+  RtlPebLockFn acquire_peb_lock;        // the exit's PEB-lock probe
+  RtlPebLockFn release_peb_lock;
+  WCHAR dump_message[kDumpMessageWideSize];  // the GBK text converted; empty when 936 is missing
+
+  // The filter, on the faulting thread. Frozen: yes.
+  volatile LONG claimed;       // set by the first thread to enter the filter; a second one parks
+  DWORD CrashThreadId;         // the faulting thread, set once by the filter; read by the dump
+  volatile DWORD worker_id;    // set by the crash worker as it starts; read by the silent filter
+
+  // The OpenThread cache, filled by the first freeze and kept for the process. Frozen: yes.
+  bool kernel32_load_tried;
+  HMODULE kernel32;
+  OpenThreadFn open_thread;
+
+  // The crash watchdog. The handles and id are written once at Init, before any crash; the rest
+  // is written by the crash path and read by the watchdog thread. Frozen: yes.
+  HANDLE crash_begun;               // manual-reset event, set by the filter
+  HANDLE watchdog_alive;            // manual-reset event, set once the watchdog runs its own code
+  DWORD watchdog_id;                // 0 when there is no watchdog thread
+  volatile LONG progress_steps;     // every mark of progress of the crash path
+  HANDLE volatile watched_file;     // a file whose growth counts as progress; null for none
+  volatile LONG user_window;        // a crash-path window is on the screen
+  HHOOK user_window_hook;           // the thread hook that sees that window come up
+
+  // The dumps. Frozen: yes.
+  // Dumps asked for by log levels run on the host's threads and share the package memory and the
+  // two files; the second of two at once is refused. A crash takes over whatever a frozen thread
+  // was doing: that thread will not run again.
+  volatile LONG dump_busy;
+  DumpReport last_report;           // written by every dump, read by tests and benchmarks
+  UserInfo* dialog_user_info;       // where the dialog's button copies the texts, while it is up
+  PackageMemory package_memory;     // zlib's arena and the package's buffers (about 600 KiB)
+};
+
+// The one instance, zero-initialised in the image: nothing in it needs a constructor.
+extern CrashState g_crash_state;
+
+// Fills the resource fields once per process; InstallCrashCapture does it at Init, a dump makes
+// sure of it when it is asked for before Init. True when the dump writer and the message are there.
+bool LoadCrashResources();
