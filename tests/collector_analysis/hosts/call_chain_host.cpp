@@ -13,19 +13,20 @@ namespace {
 volatile int g_sink;
 volatile int* volatile g_target = nullptr;
 
+// The "chain:" comments mark the line each frame must show; the test driver reads them from here.
 __attribute__((noinline)) int Gamma(int depth) {
-  *g_target = depth;  // the fault: a write through a null pointer
+  *g_target = depth;  // chain: Gamma (the fault: a write through a null pointer)
   return g_sink + depth;
 }
 
 __attribute__((noinline)) int Beta(int depth) {
-  int result = Gamma(depth + 1);
+  int result = Gamma(depth + 1);  // chain: Beta
   g_sink = result;
   return result * 3;
 }
 
 __attribute__((noinline)) int Alpha(int depth) {
-  int result = Beta(depth + 1);
+  int result = Beta(depth + 1);  // chain: Alpha
   g_sink = result;
   return result * 5;
 }
@@ -39,7 +40,7 @@ int main() {
   VXIdent_Set_Int(3, 33, 0);
   VXIdent_Set_Int(4, 44, 0);
   fflush(stderr);
-  int result = Alpha(1);
+  int result = Alpha(1);  // chain: main
   g_sink = result;
   return result;
 }
