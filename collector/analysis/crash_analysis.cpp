@@ -142,6 +142,16 @@ void WalkThreads(const DumpSnapshot& dump, const ModuleMap& modules, const Analy
     bool crashed = dump.has_exception && thread.thread_id == dump.exception_thread_id;
     order.insert(crashed ? order.begin() : order.end(), &thread);
   }
+  // A crashed thread the thread list lacks (it was cut short, or left out) is still walked from
+  // the exception's context, through whatever memory the dump holds.
+  DumpThread unlisted;
+  bool listed = !order.empty() && dump.has_exception && order.front()->thread_id == dump.exception_thread_id;
+  if (dump.has_exception && !listed) {
+    analysis->notes.push_back("the exception names thread " + std::to_string(dump.exception_thread_id) +
+                              ", which the thread list that arrived lacks: walked from the exception context alone");
+    unlisted.thread_id = dump.exception_thread_id;
+    order.insert(order.begin(), &unlisted);
+  }
   size_t without_context = 0;
   for (const DumpThread* thread : order) {
     AnalyzedThread out;

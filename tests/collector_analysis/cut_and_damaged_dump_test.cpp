@@ -145,6 +145,20 @@ TEST(CutDump, WhatEachCutAllows) {
   }
 }
 
+// The exception names a thread the list lacks: it is walked from the exception's context all the
+// same, through whatever memory the dump holds (here the stack that the list files under 99).
+TEST(CutDump, CrashedThreadMissingFromTheList) {
+  SampleDump d;
+  PutAt<uint32_t>(&d.bytes, StreamRva(d.bytes, 3) + 4, 99);
+  CrashAnalysis a = Analyze(d.bytes);
+  ASSERT_FALSE(a.threads.empty());
+  EXPECT_TRUE(a.threads[0].crashed);
+  EXPECT_EQ(a.threads[0].thread_id, kCrashed);
+  EXPECT_EQ(Instructions(&a.threads[0]), (std::vector<uint64_t>{0x401000, 0x402000, 0x403000}));
+  EXPECT_TRUE(HasNote(a, "which the thread list that arrived lacks"));
+  EXPECT_EQ(a.threads.size(), 3u);  // and the two listed ones
+}
+
 // Counts, lengths and offsets that a hostile sender controls.
 TEST(DamagedDump, HostileFields) {
   struct Row {
