@@ -1,5 +1,6 @@
 #include "crash_analysis.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <system_error>
@@ -20,6 +21,9 @@ namespace {
 
 // Modules named in the note about binaries the symbols folder lacks; the rest are counted.
 constexpr size_t kListedMissingBinaries = 10;
+// Frames of all threads together: a thousand threads of 64 frames. It bounds the walk's time and
+// the symbolizer's work whatever max_frames a caller sets; threads past it keep only frame 0.
+constexpr size_t kMaxFramesPerAnalysis = 65536;
 
 const char* CpuName(Cpu cpu) {
   switch (cpu) {
@@ -152,7 +156,7 @@ void WalkThreads(const DumpSnapshot& dump, const ModuleMap& modules, const Analy
     unlisted.thread_id = dump.exception_thread_id;
     order.insert(order.begin(), &unlisted);
   }
-  size_t without_context = 0;
+  size_t without_context = 0, frames_left = kMaxFramesPerAnalysis, cut_short = 0;
   for (const DumpThread* thread : order) {
     AnalyzedThread out;
     out.thread_id = thread->thread_id;
@@ -161,7 +165,9 @@ void WalkThreads(const DumpSnapshot& dump, const ModuleMap& modules, const Analy
     Registers regs;
     if (StartRegisters(dump, *thread, out.crashed, &regs, &analysis->notes)) {
       memory.SetPreferred(&thread->stack);
-      WalkInput input{dump.cpu, &memory, &modules, options.max_frames};
+      size_t max_frames = std::max<size_t>(1, std::min(options.max_frames, frames_left));
+      if (max_frames < options.max_frames) ++cut_short;
+      WalkInput input{dump.cpu, &memory, &modules, max_frames};
       for (const WalkedFrame& walked : WalkStack(input, regs)) {
         AnalyzedFrame frame;
         frame.instruction = walked.instruction;
@@ -170,12 +176,17 @@ void WalkThreads(const DumpSnapshot& dump, const ModuleMap& modules, const Analy
         if (frame.module >= 0) frame.module_offset = walked.instruction - modules.at(frame.module).base;
         out.frames.push_back(frame);
       }
+      frames_left -= std::min(frames_left, out.frames.size());
     } else {
       ++without_context;
     }
     analysis->threads.push_back(std::move(out));
   }
   if (without_context) analysis->notes.push_back(std::to_string(without_context) + " threads have no context that arrived: not walked");
+  if (cut_short) {
+    analysis->notes.push_back(std::to_string(cut_short) + " threads walked short: the analysis's " +
+                              std::to_string(kMaxFramesPerAnalysis) + " frames were spent");
+  }
 }
 
 }  // namespace
