@@ -230,6 +230,40 @@ TEST(DamagedDump, MemoryListsThatOverflow) {
   EXPECT_TRUE(HasNote(a, "the memory64 list has 18446744073709551615 entries"));
 }
 
+// A thousand threads that all name one 1 MiB stack full of return addresses: the walk's work stays
+// within the analysis's frame budget whatever max_frames asks.
+TEST(DamagedDump, ThreadsSharingOneStack) {
+  MinidumpBuilder b;
+  b.SystemInfo(0);
+  b.ModuleList({{"C:\\Games\\game.exe", 0x400000, 0x100000}});
+  FakeStack stack(kStack, 1 << 20);
+  for (uint32_t a = kStack; a < kStack + (1 << 20); a += 4) stack.Set32(a, 0x402000);
+  uint32_t stack_rva = b.Blob(stack.bytes);
+  Buffer context = X86ContextBytes(0x401000, kStack, 0);
+  uint32_t context_rva = b.Blob(context);
+  Buffer list;
+  Put<uint32_t>(&list, 1024);
+  for (uint32_t id = 0; id < 1024; ++id) {
+    Put<uint32_t>(&list, id);
+    list.resize(list.size() + 20, 0);  // suspend count, priority class, priority, TEB
+    Put<uint64_t>(&list, kStack);
+    Put<uint32_t>(&list, 1 << 20);
+    Put<uint32_t>(&list, stack_rva);
+    Put<uint32_t>(&list, static_cast<uint32_t>(context.size()));
+    Put<uint32_t>(&list, context_rva);
+  }
+  b.Stream(collector::kThreadListStream, list);
+  Buffer dump = b.Build();
+  AnalysisOptions options;
+  options.max_frames = 4096;
+  CrashAnalysis a = AnalyzeMinidump(dump.data(), dump.size(), options);
+  size_t frames = 0;
+  for (const AnalyzedThread& t : a.threads) frames += t.frames.size();
+  EXPECT_EQ(a.threads.size(), 1024u);
+  EXPECT_LE(frames, 65536u + 1024u);  // the budget, then frame 0 of each thread left
+  EXPECT_TRUE(HasNote(a, "frames were spent"));
+}
+
 // Random damage to the sample dump, seeded so a failure repeats.
 TEST(DamagedDump, MutatedDumps) {
   const Buffer sample = SampleDump().bytes;
