@@ -128,6 +128,9 @@ class CallChainCrash(unittest.TestCase):
     def crashed_thread(self):
         self.assertEqual(self.result.returncode, 1, self.result.stderr)
         self.assertIsNotNone(self.analysis, "the crash left no TempDump.dmp")
+        self.assertGreater(os.path.getsize(self.dump), 0,
+                           "the crash left an empty TempDump.dmp: the crash path ended before its minidump writer "
+                           "wrote anything (its watchdog ends a crash that makes no progress for 10 s)")
         threads = self.analysis["threads"]
         self.assertTrue(threads and threads[0]["crashed"], json.dumps(self.analysis["notes"]))
         return threads[0]
