@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bytes.h"
+#include "crash_analysis.h"
 #include "cpu_context.h"
 #include "dump_snapshot.h"
 #include "image_bytes.h"
@@ -33,6 +34,14 @@ void PutAt(Buffer* b, size_t at, T value) {
 inline void Append(Buffer* b, const Buffer& more) { b->insert(b->end(), more.begin(), more.end()); }
 inline void PadTo(Buffer* b, size_t size) {
   if (b->size() < size) b->resize(size);
+}
+
+// Whether any note of an analysis contains `part`.
+inline bool HasNote(const collector::CrashAnalysis& a, const std::string& part) {
+  for (const std::string& note : a.notes) {
+    if (note.find(part) != std::string::npos) return true;
+  }
+  return false;
 }
 
 inline Buffer ReadFile(const std::string& path) {

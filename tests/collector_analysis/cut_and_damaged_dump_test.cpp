@@ -83,13 +83,6 @@ uint32_t StreamRva(const Buffer& d, uint32_t type) {
   return 0;
 }
 
-bool HasNote(const CrashAnalysis& a, const std::string& part) {
-  for (const std::string& note : a.notes) {
-    if (note.find(part) != std::string::npos) return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 TEST(CutDump, WholeDump) {

@@ -23,13 +23,6 @@ namespace {
 // The line of "int SampleEntry(void) {" in samples/symbol_sample.c.
 constexpr uint32_t kSampleEntryLine = 8;
 
-bool HasNote(const CrashAnalysis& a, const std::string& part) {
-  for (const std::string& note : a.notes) {
-    if (note.find(part) != std::string::npos) return true;
-  }
-  return false;
-}
-
 std::string Base(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
 
 }  // namespace
