@@ -1,8 +1,7 @@
 #include "analysis_json.h"
 
-#include <nlohmann/json.hpp>
-
 #include <cstdio>
+#include <nlohmann/json.hpp>
 
 namespace collector {
 namespace {
@@ -22,7 +21,8 @@ json FrameJson(const CrashAnalysis& analysis, const AnalyzedFrame& frame) {
   out["module_index"] = frame.module;
   out["module_offset"] = Hex(frame.module_offset);
   json symbols = json::array();
-  for (const SourceLocation& s : frame.symbols) symbols.push_back({{"function", s.function}, {"file", s.file}, {"line", s.line}});
+  for (const SourceLocation& s : frame.symbols)
+    symbols.push_back({{"function", s.function}, {"file", s.file}, {"line", s.line}});
   out["symbols"] = symbols;
   return out;
 }

@@ -3,7 +3,6 @@
 //
 //   crash_analyze [--symbols DIR] [--symbolizer PROGRAM] [--max-frames N] [--pretty] FILE
 #include <CLI/CLI.hpp>
-
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -25,9 +24,12 @@ int main(int argc, char** argv) {
   collector::AnalysisOptions options;
   std::string file;
   bool pretty = false;
-  app.add_option("--symbols", options.symbols_dir, "folder of the modules' PE files (with DWARF, or with their PDB beside them)");
+  app.add_option("--symbols", options.symbols_dir,
+                 "folder of the modules' PE files (with DWARF, or with their PDB beside them)");
   app.add_option("--symbolizer", options.symbolizer, "llvm-symbolizer to run")->capture_default_str();
-  app.add_option("--max-frames", options.max_frames, "frames per thread")->capture_default_str()->check(CLI::Range(1, 4096));
+  app.add_option("--max-frames", options.max_frames, "frames per thread")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 4096));
   app.add_flag("--pretty", pretty, "indented JSON");
   app.add_option("file", file, "TempDump.dmp or TempDump.vgz")->required();
   CLI11_PARSE(app, argc, argv);
@@ -41,7 +43,9 @@ int main(int argc, char** argv) {
   std::vector<std::string> package_notes;
   if (bytes.size() >= 4 && std::equal(kPackageMagic, kPackageMagic + 4, bytes.begin())) {
     collector::PackagePrefix package = collector::InflatePackagePrefix(collector::Bytes{bytes.data(), bytes.size()});
-    if (package.cut) package_notes.push_back("the package arrived cut: " + std::to_string(package.minidump.size()) + " bytes of the minidump");
+    if (package.cut)
+      package_notes.push_back("the package arrived cut: " + std::to_string(package.minidump.size()) +
+                              " bytes of the minidump");
     if (!package.error.empty()) package_notes.push_back("package: " + package.error);
     bytes = std::move(package.minidump);
   }

@@ -16,7 +16,7 @@ size_t OperandLength(uint8_t modrm, uint8_t sib) {
   if (rm == 4) ++length;  // a SIB byte follows
   if (mod == 1) return length + 1;
   if (mod == 2) return length + 4;
-  if (rm == 5) return length + 4;                  // disp32 alone (x64: RIP-relative)
+  if (rm == 5) return length + 4;                    // disp32 alone (x64: RIP-relative)
   if (rm == 4 && (sib & 7) == 5) return length + 4;  // SIB without a base register: disp32
   return length;
 }

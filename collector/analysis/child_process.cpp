@@ -71,7 +71,8 @@ class Child {
 
   // Feeds the input and gathers the output until the child closes its output, the time runs out
   // or the output grows too large. True in the first case.
-  bool Exchange(const std::string& input, int timeout_ms, size_t max_output, std::string* output, std::string* problem) {
+  bool Exchange(const std::string& input, int timeout_ms, size_t max_output, std::string* output,
+                std::string* problem) {
     int64_t deadline = NowMs() + timeout_ms;
     size_t written = 0;
     if (input.empty()) CloseInput();
@@ -93,7 +94,8 @@ class Child {
         if (n == 0) return true;
         if (n < 0 && errno != EAGAIN && errno != EINTR) return Fail(problem, "reading its output");
         if (n > 0) output->append(buffer, static_cast<size_t>(n));
-        if (output->size() > max_output) return Fail(problem, "more than " + std::to_string(max_output) + " bytes of output");
+        if (output->size() > max_output)
+          return Fail(problem, "more than " + std::to_string(max_output) + " bytes of output");
       }
     }
   }

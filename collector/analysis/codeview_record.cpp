@@ -7,8 +7,8 @@ namespace collector {
 namespace {
 
 constexpr uint32_t kRsdsSignature = 0x53445352;  // "RSDS" read as a little-endian 32-bit number
-constexpr size_t kRsdsFixedPart = 4 + 16 + 4;     // signature, GUID, age
-constexpr size_t kMaxPdbName = 1024;              // MAX_PATH with room; longer is damage
+constexpr size_t kRsdsFixedPart = 4 + 16 + 4;    // signature, GUID, age
+constexpr size_t kMaxPdbName = 1024;             // MAX_PATH with room; longer is damage
 
 }  // namespace
 

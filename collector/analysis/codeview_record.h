@@ -10,7 +10,7 @@
 namespace collector {
 
 struct CodeViewInfo {
-  bool present = false;  // an "RSDS" (PDB 7.0) record was read
+  bool present = false;   // an "RSDS" (PDB 7.0) record was read
   uint8_t guid[16] = {};  // as stored: Data1, Data2 and Data3 little-endian, then Data4's 8 bytes
   uint32_t age = 0;
   std::string pdb_name;  // as the linker wrote it, often a full path on the build machine

@@ -15,8 +15,22 @@ enum class Cpu { kUnknown, kX86, kAmd64 };
 // Integer registers in the processor's own encoding order, which is also the order x64 unwind
 // codes number them in; the i686 build uses the first eight, zero-extended.
 enum Register : int {
-  kAx, kCx, kDx, kBx, kSp, kBp, kSi, kDi,
-  kR8, kR9, kR10, kR11, kR12, kR13, kR14, kR15,
+  kAx,
+  kCx,
+  kDx,
+  kBx,
+  kSp,
+  kBp,
+  kSi,
+  kDi,
+  kR8,
+  kR9,
+  kR10,
+  kR11,
+  kR12,
+  kR13,
+  kR14,
+  kR15,
   kRegisterCount
 };
 

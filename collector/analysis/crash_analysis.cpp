@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
-#include <system_error>
 #include <memory>
+#include <system_error>
 #include <utility>
 
 #include "dump_snapshot.h"
@@ -27,9 +27,12 @@ constexpr size_t kMaxFramesPerAnalysis = 65536;
 
 const char* CpuName(Cpu cpu) {
   switch (cpu) {
-    case Cpu::kX86: return "x86";
-    case Cpu::kAmd64: return "amd64";
-    default: return "";
+    case Cpu::kX86:
+      return "x86";
+    case Cpu::kAmd64:
+      return "amd64";
+    default:
+      return "";
   }
 }
 
@@ -74,7 +77,8 @@ std::vector<std::shared_ptr<const PeImage>> FindBinaries(CrashAnalysis* analysis
   if (!missing.empty()) {
     std::string list;
     for (size_t i = 0; i < missing.size() && i < kListedMissingBinaries; ++i) list += (i ? ", " : "") + missing[i];
-    if (missing.size() > kListedMissingBinaries) list += " and " + std::to_string(missing.size() - kListedMissingBinaries) + " more";
+    if (missing.size() > kListedMissingBinaries)
+      list += " and " + std::to_string(missing.size() - kListedMissingBinaries) + " more";
     analysis->notes.push_back("no binary in the symbols folder for " + list);
   }
   return images;
@@ -107,7 +111,9 @@ void SymbolizeFrames(CrashAnalysis* analysis, const std::vector<std::shared_ptr<
       asked.emplace_back(&frame, found->second);
     }
   }
-  if (unusable_paths) analysis->notes.push_back(std::to_string(unusable_paths) + " frames not symbolized: a quote or line break in the file's path");
+  if (unusable_paths)
+    analysis->notes.push_back(std::to_string(unusable_paths) +
+                              " frames not symbolized: a quote or line break in the file's path");
   if (requests.empty()) return;
   std::vector<std::vector<SourceLocation>> answers;
   std::string problem;
@@ -182,7 +188,8 @@ void WalkThreads(const DumpSnapshot& dump, const ModuleMap& modules, const Analy
     }
     analysis->threads.push_back(std::move(out));
   }
-  if (without_context) analysis->notes.push_back(std::to_string(without_context) + " threads have no context that arrived: not walked");
+  if (without_context)
+    analysis->notes.push_back(std::to_string(without_context) + " threads have no context that arrived: not walked");
   if (cut_short) {
     analysis->notes.push_back(std::to_string(cut_short) + " threads walked short: the analysis's " +
                               std::to_string(kMaxFramesPerAnalysis) + " frames were spent");
@@ -193,11 +200,16 @@ void WalkThreads(const DumpSnapshot& dump, const ModuleMap& modules, const Analy
 
 const char* FrameTrustName(FrameTrust trust) {
   switch (trust) {
-    case FrameTrust::kContext: return "context";
-    case FrameTrust::kUnwindInfo: return "cfi";
-    case FrameTrust::kFramePointer: return "frame_pointer";
-    case FrameTrust::kScan: return "scan";
-    case FrameTrust::kSummary: return "summary";
+    case FrameTrust::kContext:
+      return "context";
+    case FrameTrust::kUnwindInfo:
+      return "cfi";
+    case FrameTrust::kFramePointer:
+      return "frame_pointer";
+    case FrameTrust::kScan:
+      return "scan";
+    case FrameTrust::kSummary:
+      return "summary";
   }
   return "";
 }
@@ -226,7 +238,8 @@ CrashAnalysis AnalyzeMinidump(const uint8_t* data, size_t size, const AnalysisOp
   std::vector<MappedModule> mapped;
   for (size_t i = 0; i < analysis.modules.size(); ++i) {
     const PeImage* image = images[i] && images[i]->machine() == machine ? images[i].get() : nullptr;
-    if (images[i] && !image) analysis.notes.push_back(analysis.modules[i].name + ": the symbols folder's file is for another processor");
+    if (images[i] && !image)
+      analysis.notes.push_back(analysis.modules[i].name + ": the symbols folder's file is for another processor");
     mapped.push_back(MappedModule{analysis.modules[i].base, analysis.modules[i].size, image});
   }
   ModuleMap modules(std::move(mapped));

@@ -90,9 +90,12 @@ class SnapshotReader {
     }
     if (arrived == 0 && listed > 0) return Note("the stream directory lies past the end of what arrived");
     out_->header_ok = true;
-    if (arrived < listed) Note("the stream directory lists " + std::to_string(listed) + " streams; " + std::to_string(arrived) + " entries arrived");
+    if (arrived < listed)
+      Note("the stream directory lists " + std::to_string(listed) + " streams; " + std::to_string(arrived) +
+           " entries arrived");
     uint64_t count = std::min<uint64_t>({listed, arrived, kMaxDumpStreams});
-    if (listed > kMaxDumpStreams && arrived > kMaxDumpStreams) Note("streams after the first " + std::to_string(kMaxDumpStreams) + " left out");
+    if (listed > kMaxDumpStreams && arrived > kMaxDumpStreams)
+      Note("streams after the first " + std::to_string(kMaxDumpStreams) + " left out");
     for (uint64_t i = 0; i < count; ++i) {
       MinidumpDirectory entry{};
       Whole(header.stream_directory_rva + i * sizeof entry, sizeof entry, &entry);
@@ -207,7 +210,8 @@ class SnapshotReader {
     Arrived(uint64_t{at.rva} + 4, uint64_t{at.data_size} - 4, &entries);
     uint64_t arrived = entries.size / entry_size;
     uint64_t read = std::min<uint64_t>({count, arrived, cap});
-    if (arrived < count) Note("the " + what + " list has " + std::to_string(count) + " entries; " + std::to_string(arrived) + " arrived");
+    if (arrived < count)
+      Note("the " + what + " list has " + std::to_string(count) + " entries; " + std::to_string(arrived) + " arrived");
     if (read == cap && count > cap) Note(what + " entries after the first " + std::to_string(cap) + " left out");
     return read;
   }
@@ -288,13 +292,15 @@ class SnapshotReader {
   void ReadMemory64List(const MinidumpLocation& at) {
     uint64_t count = 0, rva = 0;
     Bytes head;
-    if (!Slice(dump_, at.rva, 16, &head) || at.data_size < 16) return Note("the memory64 list lies past the end of what arrived");
+    if (!Slice(dump_, at.rva, 16, &head) || at.data_size < 16)
+      return Note("the memory64 list lies past the end of what arrived");
     std::memcpy(&count, head.data, 8);
     std::memcpy(&rva, head.data + 8, 8);
     Bytes entries;
     Arrived(uint64_t{at.rva} + 16, uint64_t{at.data_size} - 16, &entries);
     uint64_t arrived = entries.size / sizeof(MinidumpMemory64Descriptor);
-    if (arrived < count) Note("the memory64 list has " + std::to_string(count) + " entries; " + std::to_string(arrived) + " arrived");
+    if (arrived < count)
+      Note("the memory64 list has " + std::to_string(count) + " entries; " + std::to_string(arrived) + " arrived");
     uint64_t read = std::min<uint64_t>({count, arrived, kMaxDumpMemoryRanges});
     for (uint64_t i = 0; i < read; ++i) {
       MinidumpMemory64Descriptor raw;

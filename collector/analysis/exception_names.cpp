@@ -46,18 +46,22 @@ const NamedCode kExceptionNames[] = {
     {0x40010006, "DBG_PRINTEXCEPTION_C"},
     {0x4001000A, "DBG_PRINTEXCEPTION_WIDE_C"},
     {0x406D1388, "MS_VC_THREAD_NAME"},
-    {0xE06D7363, "MSVC_CPP_EXCEPTION"},          // "msc" | 0xE0000000: throw in MSVC's runtime
-    {0x20474343, "GCC_CPP_EXCEPTION"},           // "GCC": an uncaught throw in MinGW's runtime
-    {0xFFFF0002, "VXEXCEPTION_LOG_LEVEL"},       // raised by our library's Exception log level
+    {0xE06D7363, "MSVC_CPP_EXCEPTION"},     // "msc" | 0xE0000000: throw in MSVC's runtime
+    {0x20474343, "GCC_CPP_EXCEPTION"},      // "GCC": an uncaught throw in MinGW's runtime
+    {0xFFFF0002, "VXEXCEPTION_LOG_LEVEL"},  // raised by our library's Exception log level
 };
 
 // EXCEPTION_ACCESS_VIOLATION's first information word.
 const char* AccessKind(uint64_t kind) {
   switch (kind) {
-    case 0: return "read from";
-    case 1: return "write to";
-    case 8: return "execute at";  // data execution prevention
-    default: return "access to";
+    case 0:
+      return "read from";
+    case 1:
+      return "write to";
+    case 8:
+      return "execute at";  // data execution prevention
+    default:
+      return "access to";
   }
 }
 

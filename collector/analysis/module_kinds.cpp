@@ -6,12 +6,11 @@ namespace {
 // Windows' own modules and the runtimes the compilers ship, as Socorro's and Sentry's rules list
 // them. Graphics drivers and Direct3D are not here: a crash inside them is worth its own group.
 const char* const kSystemModules[] = {
-    "ntdll.dll",    "kernel32.dll",  "kernelbase.dll", "user32.dll",    "win32u.dll",   "gdi32.dll",
-    "gdi32full.dll", "advapi32.dll", "sechost.dll",    "rpcrt4.dll",    "combase.dll",  "ole32.dll",
-    "oleaut32.dll", "shell32.dll",   "shlwapi.dll",    "ws2_32.dll",    "mswsock.dll",  "dbghelp.dll",
-    "dbgcore.dll",  "wow64*",    "api-ms-win-*",   "ext-ms-win-*",  "msvcrt.dll",   "ucrtbase.dll",
-    "ucrtbased.dll", "vcruntime*",   "msvcp*",         "msvcr*",        "concrt*",  "libstdc++*",
-    "libgcc_s*",    "libwinpthread*",
+    "ntdll.dll",    "kernel32.dll", "kernelbase.dll", "user32.dll",     "win32u.dll",  "gdi32.dll",    "gdi32full.dll",
+    "advapi32.dll", "sechost.dll",  "rpcrt4.dll",     "combase.dll",    "ole32.dll",   "oleaut32.dll", "shell32.dll",
+    "shlwapi.dll",  "ws2_32.dll",   "mswsock.dll",    "dbghelp.dll",    "dbgcore.dll", "wow64*",       "api-ms-win-*",
+    "ext-ms-win-*", "msvcrt.dll",   "ucrtbase.dll",   "ucrtbased.dll",  "vcruntime*",  "msvcp*",       "msvcr*",
+    "concrt*",      "libstdc++*",   "libgcc_s*",      "libwinpthread*",
 };
 
 constexpr char kOurLibrary[] = "vxident.dll";
@@ -26,7 +25,8 @@ std::string LowerAscii(std::string text) {
 }
 
 bool MatchesPattern(const std::string& name, const std::string& pattern) {
-  if (!pattern.empty() && pattern.back() == '*') return name.compare(0, pattern.size() - 1, pattern, 0, pattern.size() - 1) == 0;
+  if (!pattern.empty() && pattern.back() == '*')
+    return name.compare(0, pattern.size() - 1, pattern, 0, pattern.size() - 1) == 0;
   return name == pattern;
 }
 

@@ -15,10 +15,10 @@ namespace collector {
 
 struct PackagePrefix {
   bool header_ok = false;
-  bool cut = false;           // the package ended inside a chunk
-  size_t whole_chunks = 0;    // chunks inflated completely, from the first
+  bool cut = false;         // the package ended inside a chunk
+  size_t whole_chunks = 0;  // chunks inflated completely, from the first
   std::vector<uint8_t> minidump;
-  std::string error;          // empty when the package was sound as far as it went
+  std::string error;  // empty when the package was sound as far as it went
 };
 
 PackagePrefix InflatePackagePrefix(Bytes package, size_t max_minidump_bytes = kMaxMinidumpBytes);

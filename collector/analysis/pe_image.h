@@ -17,9 +17,9 @@ namespace collector {
 constexpr uint16_t kMachineI386 = 0x014C;
 constexpr uint16_t kMachineAmd64 = 0x8664;
 
-struct RuntimeFunction {  // RUNTIME_FUNCTION: the .pdata entry of one x64 function
-  uint32_t begin = 0;     // RVA of its first byte
-  uint32_t end = 0;       // RVA just past its last byte
+struct RuntimeFunction {     // RUNTIME_FUNCTION: the .pdata entry of one x64 function
+  uint32_t begin = 0;        // RVA of its first byte
+  uint32_t end = 0;          // RVA just past its last byte
   uint32_t unwind_info = 0;  // RVA of its UNWIND_INFO
 };
 

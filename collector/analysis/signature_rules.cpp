@@ -49,9 +49,12 @@ const SignatureRule kSignatureRules[] = {
 
 bool Matches(const SignatureRule& rule, const SignatureFrame& frame) {
   switch (rule.match) {
-    case Match::kSystemModule: return frame.system_module;
-    case Match::kOurLibrary: return frame.our_library;
-    case Match::kFunction: return !frame.function.empty() && MatchesPattern(frame.function, rule.pattern);
+    case Match::kSystemModule:
+      return frame.system_module;
+    case Match::kOurLibrary:
+      return frame.our_library;
+    case Match::kFunction:
+      return !frame.function.empty() && MatchesPattern(frame.function, rule.pattern);
   }
   return false;
 }

@@ -1,8 +1,7 @@
 #include "symbolizer.h"
 
-#include <nlohmann/json.hpp>
-
 #include <cstdio>
+#include <nlohmann/json.hpp>
 
 #include "child_process.h"
 

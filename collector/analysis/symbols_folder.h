@@ -38,7 +38,7 @@ class SymbolsFolder {
 
   std::string folder_;
   bool listed_ = false;
-  std::map<std::string, std::string> by_lower_name_;               // file name in lower case -> path
+  std::map<std::string, std::string> by_lower_name_;              // file name in lower case -> path
   std::map<std::string, std::shared_ptr<const PeImage>> loaded_;  // path -> image, null if unusable
 };
 

@@ -9,15 +9,15 @@ namespace {
 // UNWIND_INFO flags and the unwind operations of its codes.
 constexpr uint8_t kFlagChainInfo = 4;
 enum UnwindOp : uint8_t {
-  kPushNonvol = 0,      // push reg
-  kAllocLarge = 1,      // sub rsp, n: n/8 in the next slot (info 0) or n in the next two (info 1)
-  kAllocSmall = 2,      // sub rsp, info*8 + 8
-  kSetFpreg = 3,        // lea fpreg, [rsp + frame_offset*16]
-  kSaveNonvol = 4,      // mov [frame + slot*8], reg
-  kSaveNonvolFar = 5,   // mov [frame + two slots], reg
-  kEpilog = 6,          // version 2: where epilogs lie (version 1: a 128-bit save, two slots)
-  kSpareCode = 7,       // three slots, no effect on integer registers
-  kSaveXmm128 = 8,      // movaps [frame + slot*16], xmm: no effect on integer registers
+  kPushNonvol = 0,     // push reg
+  kAllocLarge = 1,     // sub rsp, n: n/8 in the next slot (info 0) or n in the next two (info 1)
+  kAllocSmall = 2,     // sub rsp, info*8 + 8
+  kSetFpreg = 3,       // lea fpreg, [rsp + frame_offset*16]
+  kSaveNonvol = 4,     // mov [frame + slot*8], reg
+  kSaveNonvolFar = 5,  // mov [frame + two slots], reg
+  kEpilog = 6,         // version 2: where epilogs lie (version 1: a 128-bit save, two slots)
+  kSpareCode = 7,      // three slots, no effect on integer registers
+  kSaveXmm128 = 8,     // movaps [frame + slot*16], xmm: no effect on integer registers
   kSaveXmm128Far = 9,
   kPushMachframe = 10,  // the processor pushed SS, RSP, EFLAGS, CS, RIP (and info 1: an error code)
 };
@@ -35,14 +35,18 @@ struct UnwindCode {
 // How many 16-bit slots an operation takes, its own included.
 int Slots(const UnwindCode& code) {
   switch (code.op) {
-    case kAllocLarge: return code.info == 0 ? 2 : 3;
+    case kAllocLarge:
+      return code.info == 0 ? 2 : 3;
     case kSaveNonvol:
     case kEpilog:
-    case kSaveXmm128: return 2;
+    case kSaveXmm128:
+      return 2;
     case kSaveNonvolFar:
     case kSpareCode:
-    case kSaveXmm128Far: return 3;
-    default: return 1;
+    case kSaveXmm128Far:
+      return 3;
+    default:
+      return 1;
   }
 }
 
@@ -57,16 +61,19 @@ class FrameUnwinder {
     bool machine_frame = false;
     *machine_frame_out = false;
     for (int entry = 0;; ++entry) {
-      if (entry == kMaxChainedEntries) return Fail("unwind info chained more than " + std::to_string(kMaxChainedEntries) + " times");
+      if (entry == kMaxChainedEntries)
+        return Fail("unwind info chained more than " + std::to_string(kMaxChainedEntries) + " times");
       Bytes header;
-      if (!in_.image->Read(function.unwind_info, kUnwindHeaderSize, &header)) return Fail("unwind info outside the file");
+      if (!in_.image->Read(function.unwind_info, kUnwindHeaderSize, &header))
+        return Fail("unwind info outside the file");
       uint8_t version = header.data[0] & 7, flags = header.data[0] >> 3, prolog_size = header.data[1];
       uint8_t count = header.data[2], frame_register = header.data[3] & 15, frame_offset = header.data[3] >> 4;
       if (version != 1 && version != 2) return Fail("unwind info version " + std::to_string(version));
       Bytes codes;
       uint32_t slots = (count + 1u) & ~1u;  // the codes are padded to an even number of slots
       uint32_t codes_size = slots * 2 + ((flags & kFlagChainInfo) ? kRuntimeFunctionSize : 0);
-      if (!in_.image->Read(function.unwind_info + kUnwindHeaderSize, codes_size, &codes)) return Fail("unwind codes outside the file");
+      if (!in_.image->Read(function.unwind_info + kUnwindHeaderSize, codes_size, &codes))
+        return Fail("unwind codes outside the file");
 
       // Only the prolog's instructions that ran are undone; past the prolog, all of them.
       uint64_t offset = ip_rva - function.begin;
@@ -157,7 +164,8 @@ class FrameUnwinder {
           break;
         case kSaveNonvol:
         case kSaveNonvolFar: {
-          uint64_t at = frame + (c.op == kSaveNonvol ? uint64_t{slot(i + 1)} * 8 : (slot(i + 1) | uint64_t{slot(i + 2)} << 16));
+          uint64_t at =
+              frame + (c.op == kSaveNonvol ? uint64_t{slot(i + 1)} * 8 : (slot(i + 1) | uint64_t{slot(i + 2)} << 16));
           uint64_t value;
           if (!Load(at, &value)) return false;
           regs_.gpr[c.info] = value;

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "bytes.h"
-#include "crash_analysis.h"
 #include "cpu_context.h"
+#include "crash_analysis.h"
 #include "dump_snapshot.h"
 #include "image_bytes.h"
 #include "minidump_format.h"
@@ -192,7 +192,9 @@ class MinidumpBuilder {
     Append(&body_, data);
     return rva;
   }
-  void Stream(uint32_t type, const Buffer& data) { streams_.push_back({type, Blob(data), static_cast<uint32_t>(data.size())}); }
+  void Stream(uint32_t type, const Buffer& data) {
+    streams_.push_back({type, Blob(data), static_cast<uint32_t>(data.size())});
+  }
 
   void SystemInfo(uint16_t architecture) {
     Buffer b;
@@ -230,7 +232,7 @@ class MinidumpBuilder {
       const Thread& t = threads[i];
       Put<uint32_t>(&list, t.id);
       list.resize(list.size() + 12, 0);  // suspend count, priority class, priority
-      Put<uint64_t>(&list, 0);          // TEB
+      Put<uint64_t>(&list, 0);           // TEB
       Put<uint64_t>(&list, t.stack_start);
       Put<uint32_t>(&list, static_cast<uint32_t>(t.stack.size()));
       Put<uint32_t>(&list, stacks[i]);
@@ -281,7 +283,8 @@ class MinidumpBuilder {
     raw.exception_record.exception_code = code;
     raw.exception_record.exception_address = address;
     raw.exception_record.number_parameters = static_cast<uint32_t>(parameters.size());
-    for (size_t i = 0; i < parameters.size() && i < 15; ++i) raw.exception_record.exception_information[i] = parameters[i];
+    for (size_t i = 0; i < parameters.size() && i < 15; ++i)
+      raw.exception_record.exception_information[i] = parameters[i];
     raw.thread_context = collector::MinidumpLocation{static_cast<uint32_t>(context.size()), context_rva};
     Buffer b(sizeof raw);
     std::memcpy(b.data(), &raw, sizeof raw);

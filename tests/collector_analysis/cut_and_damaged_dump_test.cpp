@@ -2,7 +2,6 @@
 // context, partial stack), with notes instead of an error, and no fault on any input (these tests
 // run under ASan and UBSan).
 #include <gtest/gtest.h>
-
 #include <zlib.h>
 
 #include <algorithm>
@@ -161,29 +160,45 @@ TEST(DamagedDump, HostileFields) {
   };
   const Row rows[] = {
       {"stream count 2^32-1", [](Buffer* d) { PutAt<uint32_t>(d, 8, 0xFFFFFFFF); }, "entries arrived"},
-      {"directory past the end", [](Buffer* d) { PutAt<uint32_t>(d, 12, 0xFFFFFFF0); }, "stream directory lies past the end"},
-      {"thread count 2^32-1", [](Buffer* d) { PutAt<uint32_t>(d, StreamRva(*d, 3), 0xFFFFFFFF); }, "the thread list has 4294967295 entries; 2 arrived"},
-      {"module count 2^32-1", [](Buffer* d) { PutAt<uint32_t>(d, StreamRva(*d, 4), 0xFFFFFFFF); }, "the module list has 4294967295 entries"},
-      {"module name length odd", [](Buffer* d) {
+      {"directory past the end", [](Buffer* d) { PutAt<uint32_t>(d, 12, 0xFFFFFFF0); },
+       "stream directory lies past the end"},
+      {"thread count 2^32-1", [](Buffer* d) { PutAt<uint32_t>(d, StreamRva(*d, 3), 0xFFFFFFFF); },
+       "the thread list has 4294967295 entries; 2 arrived"},
+      {"module count 2^32-1", [](Buffer* d) { PutAt<uint32_t>(d, StreamRva(*d, 4), 0xFFFFFFFF); },
+       "the module list has 4294967295 entries"},
+      {"module name length odd",
+       [](Buffer* d) {
          uint32_t name;
          std::memcpy(&name, d->data() + StreamRva(*d, 4) + 4 + 20, 4);
          PutAt<uint32_t>(d, name, 7);
-       }, "module names did not arrive or are damaged"},
-      {"module name length huge", [](Buffer* d) {
+       },
+       "module names did not arrive or are damaged"},
+      {"module name length huge",
+       [](Buffer* d) {
          uint32_t name;
          std::memcpy(&name, d->data() + StreamRva(*d, 4) + 4 + 20, 4);
          PutAt<uint32_t>(d, name, 0xFFFFFFFE);
-       }, "module names did not arrive or are damaged"},
-      {"idle thread's context size 10", [](Buffer* d) { PutAt<uint32_t>(d, StreamRva(*d, 3) + 4 + 48 + 40, 10); }, "have no context"},
-      {"crashed thread's context size 10: the exception's serves", [](Buffer* d) { PutAt<uint32_t>(d, StreamRva(*d, 3) + 4 + 40, 10); }, ""},
-      {"stack past the end", [](Buffer* d) { PutAt<uint32_t>(d, StreamRva(*d, 3) + 4 + 36, 0xFFFFFF00); }, "thread stacks arrived cut"},
-      {"stack size 2^32-1", [](Buffer* d) { PutAt<uint32_t>(d, StreamRva(*d, 3) + 4 + 32, 0xFFFFFFFF); }, "thread stacks arrived cut"},
-      {"stack at the top of the address space", [](Buffer* d) { PutAt<uint64_t>(d, StreamRva(*d, 3) + 4 + 24, ~uint64_t{0} - 8); }, ""},
-      {"module at the top of the address space", [](Buffer* d) { PutAt<uint64_t>(d, StreamRva(*d, 4) + 4, ~uint64_t{0} - 0x100); }, ""},
-      {"exception context past the end", [](Buffer* d) { PutAt<uint32_t>(d, StreamRva(*d, 6) + 164, 0xFFFFFFF0); }, "exception context arrived cut"},
+       },
+       "module names did not arrive or are damaged"},
+      {"idle thread's context size 10", [](Buffer* d) { PutAt<uint32_t>(d, StreamRva(*d, 3) + 4 + 48 + 40, 10); },
+       "have no context"},
+      {"crashed thread's context size 10: the exception's serves",
+       [](Buffer* d) { PutAt<uint32_t>(d, StreamRva(*d, 3) + 4 + 40, 10); }, ""},
+      {"stack past the end", [](Buffer* d) { PutAt<uint32_t>(d, StreamRva(*d, 3) + 4 + 36, 0xFFFFFF00); },
+       "thread stacks arrived cut"},
+      {"stack size 2^32-1", [](Buffer* d) { PutAt<uint32_t>(d, StreamRva(*d, 3) + 4 + 32, 0xFFFFFFFF); },
+       "thread stacks arrived cut"},
+      {"stack at the top of the address space",
+       [](Buffer* d) { PutAt<uint64_t>(d, StreamRva(*d, 3) + 4 + 24, ~uint64_t{0} - 8); }, ""},
+      {"module at the top of the address space",
+       [](Buffer* d) { PutAt<uint64_t>(d, StreamRva(*d, 4) + 4, ~uint64_t{0} - 0x100); }, ""},
+      {"exception context past the end", [](Buffer* d) { PutAt<uint32_t>(d, StreamRva(*d, 6) + 164, 0xFFFFFFF0); },
+       "exception context arrived cut"},
       {"exception parameters 2^32-1", [](Buffer* d) { PutAt<uint32_t>(d, StreamRva(*d, 6) + 8 + 24, 0xFFFFFFFF); }, ""},
-      {"unknown processor", [](Buffer* d) { PutAt<uint16_t>(d, StreamRva(*d, 7), 0x1234); }, "processor architecture 4660 is not walked"},
-      {"no system information: the context tells", [](Buffer* d) { PutAt<uint32_t>(d, 32, 0x77); }, "the processor is taken from a context"},
+      {"unknown processor", [](Buffer* d) { PutAt<uint16_t>(d, StreamRva(*d, 7), 0x1234); },
+       "processor architecture 4660 is not walked"},
+      {"no system information: the context tells", [](Buffer* d) { PutAt<uint32_t>(d, 32, 0x77); },
+       "the processor is taken from a context"},
   };
   for (const Row& row : rows) {
     Buffer dump = SampleDump().bytes;
@@ -267,9 +282,15 @@ TEST(DamagedDump, MutatedDumps) {
     for (int i = 0; i < changes; ++i) {
       size_t at = random() % dump.size();
       switch (random() % 3) {
-        case 0: dump[at] = static_cast<uint8_t>(random()); break;
-        case 1: if (at + 4 <= dump.size()) PutAt<uint32_t>(&dump, at, 0xFFFFFFFF - (random() % 64)); break;
-        default: dump.resize(at); break;
+        case 0:
+          dump[at] = static_cast<uint8_t>(random());
+          break;
+        case 1:
+          if (at + 4 <= dump.size()) PutAt<uint32_t>(&dump, at, 0xFFFFFFFF - (random() % 64));
+          break;
+        default:
+          dump.resize(at);
+          break;
       }
       if (dump.empty()) break;
     }

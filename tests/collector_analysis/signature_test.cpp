@@ -41,7 +41,8 @@ TEST(CrashSignature, Rules) {
     const char* signature;
   };
   const Row rows[] = {
-      {"the top three named frames", {F(0, 1, {"Render"}), F(0, 2, {"Frame"}), F(0, 3, {"Loop"}), F(0, 4, {"main"})},
+      {"the top three named frames",
+       {F(0, 1, {"Render"}), F(0, 2, {"Frame"}), F(0, 3, {"Loop"}), F(0, 4, {"main"})},
        "Render | Frame | Loop"},
       {"fewer frames than three", {F(0, 1, {"Render"})}, "Render"},
       {"system modules skipped, in any case", {F(1, 0x10, {"RtlFreeHeap"}), F(3, 0x20), F(0, 1, {"Unload"})}, "Unload"},
@@ -49,10 +50,14 @@ TEST(CrashSignature, Rules) {
       {"unsymbolized frames as module+offset", {F(0, 0x1a2b), F(0, 0x30, {"Caller"})}, "game.exe+0x1a2b | Caller"},
       {"outside every module", {F(-1, 0), F(0, 1, {"CallThroughNull"})}, "@0x10000 | CallThroughNull"},
       {"prefix functions named but not counted",
-       {F(0, 1, {"memcpy"}), F(0, 2, {"operator new(unsigned long long)"}), F(0, 3, {"A"}), F(0, 4, {"B"}), F(0, 5, {"C"})},
+       {F(0, 1, {"memcpy"}), F(0, 2, {"operator new(unsigned long long)"}), F(0, 3, {"A"}), F(0, 4, {"B"}),
+        F(0, 5, {"C"})},
        "memcpy | operator new(unsigned long long) | A | B | C"},
-      {"inlined functions innermost first", {F(0, 1, {"Inner", "Outer"}), F(0, 2, {"Caller"})}, "Inner | Outer | Caller"},
-      {"GCC's clone suffixes dropped", {F(0, 1, {"(anonymous namespace)::Gamma(int) (.constprop.0)"}), F(0, 2, {"Beta(int) (.isra.0) (.cold)"})},
+      {"inlined functions innermost first",
+       {F(0, 1, {"Inner", "Outer"}), F(0, 2, {"Caller"})},
+       "Inner | Outer | Caller"},
+      {"GCC's clone suffixes dropped",
+       {F(0, 1, {"(anonymous namespace)::Gamma(int) (.constprop.0)"}), F(0, 2, {"Beta(int) (.isra.0) (.cold)"})},
        "(anonymous namespace)::Gamma(int) | Beta(int)"},
       {"a driver is not a system module", {F(4, 0x99), F(0, 1, {"Present"})}, "nvwgf2umx.dll+0x99 | Present"},
       {"all in system modules: where it died", {F(1, 0x10), F(3, 0x20)}, "ntdll.dll+0x10"},
@@ -79,12 +84,17 @@ TEST(CrashSignature, ModuleKinds) {
     const char* name;
     bool system, ours;
   };
-  const Row rows[] = {{"ntdll.dll", true, false},       {"KERNEL32.DLL", true, false},
-                      {"VCRUNTIME140.dll", true, false}, {"msvcp140_1.dll", true, false},
+  const Row rows[] = {{"ntdll.dll", true, false},
+                      {"KERNEL32.DLL", true, false},
+                      {"VCRUNTIME140.dll", true, false},
+                      {"msvcp140_1.dll", true, false},
                       {"api-ms-win-crt-runtime-l1-1-0.dll", true, false},
-                      {"ucrtbase.dll", true, false},     {"VXIdent.dll", false, true},
-                      {"vxident.DLL", false, true},      {"game.exe", false, false},
-                      {"d3d11.dll", false, false},       {"ntdll.dll.bak", false, false},
+                      {"ucrtbase.dll", true, false},
+                      {"VXIdent.dll", false, true},
+                      {"vxident.DLL", false, true},
+                      {"game.exe", false, false},
+                      {"d3d11.dll", false, false},
+                      {"ntdll.dll.bak", false, false},
                       {"", false, false}};
   for (const Row& row : rows) {
     EXPECT_EQ(IsSystemModule(row.name), row.system) << row.name;

@@ -123,9 +123,10 @@ struct X64Game {
     for (uint32_t v : {0x1000u, 0x1040u, 0x3000u, 0x1100u, 0x1140u, 0x3010u}) Put(&pdata, v);
     Buffer xdata = UnwindInfo(5, {{5, 2, 3}, {1, 0, 3}});  // A: push rbx; sub rsp, 0x20
     PadTo(&xdata, 0x10);
-    Append(&xdata, UnwindInfo(4, {{4, 2, 4}}));            // B: sub rsp, 0x28
+    Append(&xdata, UnwindInfo(4, {{4, 2, 4}}));  // B: sub rsp, 0x28
     Buffer file = BuildPe(true, 0x5F000000, 0x4000,
-                          {{".text", 0x1000, text, kCodeSection}, {".pdata", 0x2000, pdata, kDataSection},
+                          {{".text", 0x1000, text, kCodeSection},
+                           {".pdata", 0x2000, pdata, kDataSection},
                            {".xdata", 0x3000, xdata, kDataSection}},
                           {0x2000, static_cast<uint32_t>(pdata.size())});
     std::string problem;
@@ -140,7 +141,7 @@ TEST(StackWalk, X64UnwindTablesThenTheEnd) {
   ModuleMap modules({MappedModule{X64Game::kBase, 0x4000, &game.image}});
   FakeStack stack(0x20000, 0x1000);
   const uint64_t sp = 0x20100;
-  stack.Set64(sp, X64Game::kBase + 0x1125);            // C is a leaf: its return address is at rsp
+  stack.Set64(sp, X64Game::kBase + 0x1125);             // C is a leaf: its return address is at rsp
   stack.Set64(sp + 8 + 0x28, X64Game::kBase + 0x1015);  // above B's 0x28 bytes
   uint64_t a_sp = sp + 8 + 0x30;
   stack.Set64(a_sp + 0x20, 0xB0B0);  // A's pushed rbx
@@ -152,7 +153,8 @@ TEST(StackWalk, X64UnwindTablesThenTheEnd) {
   regs.ip = X64Game::kBase + 0x1210;
   regs.gpr[kSp] = sp;
   auto frames = WalkStack(WalkInput{Cpu::kAmd64, &memory, &modules, 64}, regs);
-  EXPECT_EQ(Instructions(frames), (std::vector<uint64_t>{X64Game::kBase + 0x1210, X64Game::kBase + 0x1125, X64Game::kBase + 0x1015}));
+  EXPECT_EQ(Instructions(frames),
+            (std::vector<uint64_t>{X64Game::kBase + 0x1210, X64Game::kBase + 0x1125, X64Game::kBase + 0x1015}));
   ASSERT_EQ(frames.size(), 3u);
   EXPECT_EQ(frames[1].trust, FrameTrust::kUnwindInfo);
   EXPECT_EQ(frames[2].trust, FrameTrust::kUnwindInfo);

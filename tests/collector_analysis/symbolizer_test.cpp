@@ -30,9 +30,12 @@ std::string Base(const std::string& path) { return path.substr(path.find_last_of
 TEST(Symbolizer, ReadsItsAnswers) {
   const std::string output =
       R"json({"Address":"0x140001010","ModuleName":"a.exe","Symbol":[{"Column":3,"FileName":"/src/inl.h","FunctionName":"Inner","Line":12},)json"
-      R"json({"FileName":"/src/a.cpp","FunctionName":"Outer(int)","Line":40}]})json" "\n"
-      R"json({"Address":"0x140009999","ModuleName":"a.exe","Symbol":[{"FileName":"","FunctionName":"??","Line":0}]})json" "\n"
-      R"json({"Address":"0x10","Error":{"Message":"No such file or directory"},"ModuleName":"gone.exe"})json" "\n";
+      R"json({"FileName":"/src/a.cpp","FunctionName":"Outer(int)","Line":40}]})json"
+      "\n"
+      R"json({"Address":"0x140009999","ModuleName":"a.exe","Symbol":[{"FileName":"","FunctionName":"??","Line":0}]})json"
+      "\n"
+      R"json({"Address":"0x10","Error":{"Message":"No such file or directory"},"ModuleName":"gone.exe"})json"
+      "\n";
   std::vector<std::vector<SourceLocation>> out;
   std::string problem;
   ASSERT_TRUE(ParseSymbolizerOutput(output, 3, &out, &problem)) << problem;
@@ -137,7 +140,9 @@ TEST(Symbolizer, FileFromAnotherBuild) {
   if (!SymbolizerInstalled()) GTEST_SKIP() << "llvm-symbolizer is not installed (tools/setup.sh installs llvm)";
   Summary pdb("symbol_sample_pdb.exe");
   ASSERT_NE(pdb.entry, 0u);
-  pdb.analysis.modules[0].debug_id = "00000000000000000000000000000000" "1";
+  pdb.analysis.modules[0].debug_id =
+      "00000000000000000000000000000000"
+      "1";
   SymbolizeAnalysis(&pdb.analysis, pdb.options);
   EXPECT_TRUE(pdb.analysis.modules[0].symbols_mismatch);
   EXPECT_TRUE(HasNote(pdb.analysis, "is from another build"));

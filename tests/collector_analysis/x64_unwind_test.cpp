@@ -11,15 +11,23 @@ using namespace analysis_test;
 
 namespace {
 
-enum : uint8_t { kPush = 0, kAllocLarge = 1, kAllocSmall = 2, kSetFpreg = 3, kSave = 4, kSaveFar = 5, kSaveXmm = 8,
-                 kMachframe = 10 };
+enum : uint8_t {
+  kPush = 0,
+  kAllocLarge = 1,
+  kAllocSmall = 2,
+  kSetFpreg = 3,
+  kSave = 4,
+  kSaveFar = 5,
+  kSaveXmm = 8,
+  kMachframe = 10
+};
 
-constexpr uint64_t kBase = 0x140000000;   // where the module lay
-constexpr uint32_t kFunction = 0x1000;    // the function's RVA
+constexpr uint64_t kBase = 0x140000000;  // where the module lay
+constexpr uint32_t kFunction = 0x1000;   // the function's RVA
 constexpr uint32_t kFunctionEnd = 0x1100;
-constexpr uint32_t kInfo = 0x2000;        // its UNWIND_INFO's RVA
-constexpr uint64_t kStack = 0x10000;      // lowest stack address in the dump
-constexpr uint64_t kFrameSp = 0x18000;         // the frame's stack pointer
+constexpr uint32_t kInfo = 0x2000;      // its UNWIND_INFO's RVA
+constexpr uint64_t kStack = 0x10000;    // lowest stack address in the dump
+constexpr uint64_t kFrameSp = 0x18000;  // the frame's stack pointer
 constexpr uint64_t kReturn = 0x140001234;
 
 struct Fixture {
@@ -53,8 +61,8 @@ struct Fixture {
 // push rbp; push rbx; sub rsp, 0x28 — in the body all three are undone, then the return address.
 TEST(X64Unwind, PushesAndSmallAllocation) {
   Fixture f;
-  f.stack.Set64(kFrameSp + 0x28, 0xB0B0);    // rbx
-  f.stack.Set64(kFrameSp + 0x30, 0xBBBB);    // rbp
+  f.stack.Set64(kFrameSp + 0x28, 0xB0B0);  // rbx
+  f.stack.Set64(kFrameSp + 0x30, 0xBBBB);  // rbp
   f.stack.Set64(kFrameSp + 0x38, kReturn);
   ASSERT_TRUE(f.Unwind(UnwindInfo(6, {{6, kAllocSmall, 4}, {2, kPush, kBx}, {1, kPush, kBp}})));
   EXPECT_EQ(f.regs.ip, kReturn);
@@ -71,7 +79,8 @@ TEST(X64Unwind, PrologUndoesOnlyWhatRan) {
     uint64_t return_slot;  // where the return address lies
     bool rbx_restored;
   };
-  for (const Row& row : {Row{0, kFrameSp, false}, Row{1, kFrameSp + 8, false}, Row{2, kFrameSp + 16, true}, Row{6, kFrameSp + 0x38, true}}) {
+  for (const Row& row : {Row{0, kFrameSp, false}, Row{1, kFrameSp + 8, false}, Row{2, kFrameSp + 16, true},
+                         Row{6, kFrameSp + 0x38, true}}) {
     Fixture f;
     f.regs.ip = kBase + kFunction + row.offset;
     f.regs.gpr[kBx] = 0x1111;
@@ -124,7 +133,8 @@ TEST(X64Unwind, SavedWithMov) {
     f.stack.Set64(kFrameSp + 0x50, 0x5151);
     f.stack.Set64(kFrameSp + 0x10008, 0xD1D1);
     f.stack.Set64(kFrameSp + 0x48, kReturn);
-    ASSERT_TRUE(f.Unwind(UnwindInfo(20, {{20, kSaveFar, kDi, {0x0008, 0x1}}, {12, kSave, kSi, {0x50 / 8}}, {4, kAllocSmall, 8}})));
+    ASSERT_TRUE(f.Unwind(
+        UnwindInfo(20, {{20, kSaveFar, kDi, {0x0008, 0x1}}, {12, kSave, kSi, {0x50 / 8}}, {4, kAllocSmall, 8}})));
     EXPECT_EQ(f.regs.gpr[kSi], 0x5151u);
     EXPECT_EQ(f.regs.gpr[kDi], 0xD1D1u);
     EXPECT_EQ(f.regs.ip, kReturn);
@@ -137,7 +147,8 @@ TEST(X64Unwind, SavedWithMov) {
     f.stack.Set64(frame + 0x18, 0x1212);
     f.stack.Set64(frame + 0x20, 0xBBBB);
     f.stack.Set64(frame + 0x28, kReturn);
-    ASSERT_TRUE(f.Unwind(UnwindInfo(16, {{16, kSave, kR12, {0x18 / 8}}, {10, kSetFpreg, 0}, {5, kAllocSmall, 3}, {1, kPush, kBp}}, kBp, 1)));
+    ASSERT_TRUE(f.Unwind(UnwindInfo(
+        16, {{16, kSave, kR12, {0x18 / 8}}, {10, kSetFpreg, 0}, {5, kAllocSmall, 3}, {1, kPush, kBp}}, kBp, 1)));
     EXPECT_EQ(f.regs.gpr[kR12], 0x1212u);
     EXPECT_EQ(f.regs.fp(), 0xBBBBu);
     EXPECT_EQ(f.regs.sp(), frame + 0x30);
@@ -191,7 +202,7 @@ TEST(X64Unwind, MachineFrames) {
 // the prolog codes would undo the allocation twice.
 TEST(X64Unwind, EpilogOfTheInnermostFrame) {
   const Buffer info = UnwindInfo(6, {{6, kAllocSmall, 3}, {2, kPush, kBx}});
-  const Buffer epilog = {0x48, 0x83, 0xC4, 0x20, 0x5B, 0xC3};  // add rsp, 0x20; pop rbx; ret
+  const Buffer epilog = {0x48, 0x83, 0xC4, 0x20, 0x5B, 0xC3};                             // add rsp, 0x20; pop rbx; ret
   const Buffer tail_call = {0x48, 0x83, 0xC4, 0x20, 0x5B, 0xE9, 0x00, 0x10, 0x00, 0x00};  // ...; jmp out
   struct Row {
     const char* what;
@@ -199,7 +210,9 @@ TEST(X64Unwind, EpilogOfTheInnermostFrame) {
     uint32_t at;        // offset of the instruction pointer in `code`
     uint64_t rsp_then;  // the stack pointer there
   };
-  const Row rows[] = {{"at add", epilog, 0, kFrameSp}, {"at pop", epilog, 4, kFrameSp + 0x20}, {"at ret", epilog, 5, kFrameSp + 0x28},
+  const Row rows[] = {{"at add", epilog, 0, kFrameSp},
+                      {"at pop", epilog, 4, kFrameSp + 0x20},
+                      {"at ret", epilog, 5, kFrameSp + 0x28},
                       {"tail call", tail_call, 0, kFrameSp}};
   for (const Row& row : rows) {
     Fixture f;
