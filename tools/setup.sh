@@ -8,6 +8,8 @@ packages=(
   wine64 xvfb xauth x11-utils
   locales fonts-wqy-microhei imagemagick
   qemu-system-x86 debootstrap  # the emulated machine that runs the win32 build (tools/emu32)
+  llvm nlohmann-json3-dev libcli11-dev  # the collector's crash analysis: llvm-symbolizer, JSON, command line
+  clang lld  # the analysis tests' PDB sample (clang -gcodeview, lld-link)
 )
 missing=()
 for p in "${packages[@]}"; do

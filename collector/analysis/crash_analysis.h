@@ -52,9 +52,11 @@ struct AnalyzedModule {
   // What a symbol store files the module's symbols under: the PDB signature and age (32 + n hex
   // digits) when the module has a CodeView record, else its time stamp and image size.
   std::string debug_id;
-  bool system = false;         // Windows or a C runtime: left out of signatures
-  bool ours = false;           // VXIdent.dll: left out of signatures
-  bool symbols_found = false;  // the symbols folder holds a file for it
+  bool system = false;            // Windows or a C runtime: left out of signatures
+  bool ours = false;              // VXIdent.dll: left out of signatures
+  bool symbols_found = false;     // the symbols folder holds a file for it
+  bool symbols_mismatch = false;  // that file is from another build: a note says so
+  std::string symbols_file;       // the file's path, when found
 };
 
 struct AnalyzedThread {
@@ -64,10 +66,12 @@ struct AnalyzedThread {
 };
 
 struct CrashAnalysis {
-  std::string cpu;  // "x86", "amd64", or empty when the dump does not say
+  std::string cpu;         // "x86", "amd64", or empty when the dump does not say
+  std::string os_version;  // "10.0.19045", empty when the dump does not say
   bool has_exception = false;
   uint32_t exception_code = 0;
-  std::string exception_name;  // "EXCEPTION_ACCESS_VIOLATION", ...; empty for an unknown code
+  std::string exception_name;    // "EXCEPTION_ACCESS_VIOLATION", ...; empty for an unknown code
+  std::string exception_detail;  // for an access violation: "write to 0x0000000000000000"
   uint64_t exception_address = 0;
   uint32_t crashed_thread_id = 0;
   std::vector<AnalyzedModule> modules;
@@ -81,7 +85,8 @@ struct AnalysisOptions {
   // no unwind tables and no symbols, frames stay module + offset.
   std::string symbols_dir;
   std::string symbolizer = "llvm-symbolizer";
-  size_t max_frames = 64;  // per thread
+  int symbolizer_timeout_ms = 60000;  // for the one symbolizer run of an analysis
+  size_t max_frames = 64;             // per thread
 };
 
 // Walks every thread of a minidump (whole, or the part of a cut package that arrived) and
