@@ -17,13 +17,20 @@ while [ $# -gt 0 ]; do
   esac
 done
 
+quietly() { # command...: its output only when it fails
+  local log
+  log=$(mktemp)
+  "$@" >"$log" 2>&1 || { cat "$log"; rm -f "$log"; echo "release.sh: failed: $*" >&2; exit 1; }
+  rm -f "$log"
+}
+
 build() { # folder, toolchain flavour
   local dir=$1 flavour=$2
   if [ ! -f "$dir/CMakeCache.txt" ]; then
-    cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$flavour.cmake" >/dev/null
+    quietly cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$flavour.cmake"
   fi
-  cmake --build "$dir" --target VXIdent -j "$(nproc)" >/dev/null
+  quietly cmake --build "$dir" --target VXIdent -j "$(nproc)"
 }
 build "$win32" win32
 build "$win64" win64
@@ -31,8 +38,8 @@ build "$win64" win64
 stage=$out/stage
 rm -rf "$stage"
 mkdir -p "$stage"
-cmake --install "$win32" --prefix "$stage/tree" >/dev/null
-cmake --install "$win64" --prefix "$stage/tree" >/dev/null
+quietly cmake --install "$win32" --prefix "$stage/tree"
+quietly cmake --install "$win64" --prefix "$stage/tree"
 version=$(sed -n 's/^set(PACKAGE_VERSION "\(.*\)")$/\1/p' "$stage/tree/cmake/VXIdentConfigVersion.cmake")
 [ -n "$version" ] || { echo "release.sh: no version in the installed package" >&2; exit 1; }
 name=VXIdent-$version
@@ -41,5 +48,5 @@ rm -rf "${out:?}/$name" "$out/$name-windows.zip"
 mv "$stage/tree" "$out/$name"
 rmdir "$stage"
 # A zip, which Windows opens without extra tools; CMake writes it, so no zip program is needed.
-(cd "$out" && cmake -E tar cf "$name-windows.zip" --format=zip "$name")
+(cd "$out" && quietly cmake -E tar cf "$name-windows.zip" --format=zip "$name")
 echo "$out/$name-windows.zip"
