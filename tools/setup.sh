@@ -8,6 +8,7 @@ packages=(
   wine64 xvfb xauth x11-utils
   locales fonts-wqy-microhei imagemagick
   qemu-system-x86 debootstrap  # the emulated machine that runs the win32 build (tools/emu32)
+  clang lld llvm  # MSVC import libraries, the release's MSVC-style hosts, symbolizing its crashes
 )
 missing=()
 for p in "${packages[@]}"; do

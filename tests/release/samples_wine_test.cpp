@@ -66,7 +66,9 @@ std::set<std::string> KeysInFile(const char* name) {
   std::set<std::string> keys;
   std::string file = std::string(".\\") + name;
   for (const std::string& section : SectionsOf(file)) {
-    for (const std::string& key : KeysOf(file, section)) keys.insert(Lower(std::string(name) + "|" + section + "|" + key));
+    for (const std::string& key : KeysOf(file, section)) {
+      keys.insert(Lower(std::string(name) + "|" + section + "|" + key));
+    }
   }
   return keys;
 }
