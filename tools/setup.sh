@@ -9,7 +9,7 @@ packages=(
   locales fonts-wqy-microhei imagemagick
   qemu-system-x86 debootstrap  # the emulated machine that runs the win32 build (tools/emu32)
   llvm nlohmann-json3-dev libcli11-dev  # the collector's crash analysis: llvm-symbolizer, JSON, command line
-  clang lld  # the analysis tests' PDB sample (clang -gcodeview, lld-link)
+  clang lld  # MSVC import libraries and MSVC-style hosts (lld-link), the analysis tests' PDB sample
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# run-scenarios.sh WIN32_BIN COLLECTOR_DIR WORK_DIR
+# run-scenarios.sh WIN32_BIN COLLECTOR_DIR WORK_DIR [RELEASE_HOSTS_X86]
 # Runs the end-to-end drivers against the win32 build inside the emulated machine, in one boot:
 # the machine (tools/emu32/image.sh, built on first use) gets the win32 bin folder, the native
-# collector's folder and the tests folder read-only, and WORK_DIR as its /share.
+# collector's folder and the tests folder read-only, and WORK_DIR as its /share. RELEASE_HOSTS_X86,
+# when given, is the folder of 32-bit hosts built against the release (tests/release), offered too.
 # Prints the job's output; on failure, everything the machine printed.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
-bin=$1 collector=$2 work=$3
+bin=$1 collector=$2 work=$3 release=${4:-}
 limit=${VXIDENT_EMU32_LIMIT:-1500}
 
 for needed in "$bin/VXIdent.dll" "$bin/emu32_idle_host.exe" "$collector/collector"; do
@@ -18,9 +19,10 @@ rm -rf "$work"
 mkdir -p "$work"
 cp "$root/tests/emu32/guest-job.sh" "$work/job.sh"
 
+offered=(--ro "vxbin=$bin" --ro "vxcollector=$collector" --ro "vxtests=$root/tests")
+[ -n "$release" ] && offered+=(--ro "vxrelease=$release")
 status=0
-"$here/boot.sh" --ro "vxbin=$bin" --ro "vxcollector=$collector" --ro "vxtests=$root/tests" \
-  "$image" "$work" "$limit" || status=$?
+"$here/boot.sh" "${offered[@]}" "$image" "$work" "$limit" || status=$?
 if [ "$status" -eq 0 ]; then
   cat "$work/job.log"
 elif [ -f "$work/console.log" ] && [ "$status" -ne 125 ]; then
