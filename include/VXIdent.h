@@ -1,10 +1,10 @@
 /*
  * VXIdent.h - telemetry and crash reporting for Windows programs.
  *
- * Load VXIdent.dll (link VXIdent.lib / libVXIdent.a), call VXIdent_Init once, set the three
- * identities through keys 1, 3 and 4 with nonzero values, then report. Every report leaves as one
- * UDP datagram to the server named in HVInfo.conf in the current directory. Results are 0 when a
- * report was accepted and -1 when it was refused; delivery is never reported.
+ * Load VXIdent.dll (link VXIdent.lib with MSVC, libVXIdent.dll.a with MinGW), call VXIdent_Init
+ * once, set the three identities through keys 1, 3 and 4 with nonzero values, then report. Every
+ * report leaves as one UDP datagram to the server named in HVInfo.conf in the current directory.
+ * Results are 0 when a report was accepted and -1 when it was refused; delivery is never reported.
  */
 #ifndef VXIDENT_H
 #define VXIDENT_H
