@@ -22,6 +22,7 @@ constexpr size_t kDataRecordHeader = 8;  // WireKey, Length
 constexpr size_t kMaxTextLength = 512;  // the client cuts longer texts
 constexpr size_t kMaxBlobLength = 64512;  // the client cuts longer blobs
 constexpr uint16_t KEY_DUMP_PACKAGE = 17;
+constexpr uint16_t KEY_HARDWARE_PROFILE = 18;
 
 struct NumberRecord {
   uint32_t wire_key;
