@@ -78,7 +78,16 @@ Bytes UserText(const CrashReport& report, uint32_t stream_type) {
   return text;
 }
 
-std::string CrashReportJson(const CrashReport& report, const CrashReportFiles& files) {
+namespace {
+
+// How many thread ids and module names the line shows.
+struct Shown {
+  size_t threads;
+  size_t modules;
+};
+
+std::string BuildLine(const CrashReport& report, const CrashReportFiles& files, Shown shown,
+                      const std::string& list_cut) {
   const MinidumpInfo& dump = report.minidump;
   JsonWriter json;
   json.BeginObject();
@@ -101,12 +110,12 @@ std::string CrashReportJson(const CrashReport& report, const CrashReportFiles& f
   if (dump.thread_ids) {
     json.Key("threads").Uint(dump.thread_ids->size());
     json.Key("thread_ids").BeginArray();
-    for (uint32_t id : *dump.thread_ids) json.Uint(id);
+    for (size_t i = 0; i < shown.threads; ++i) json.Uint((*dump.thread_ids)[i]);
     json.EndArray();
   }
   if (dump.modules) {
     json.Key("modules").BeginArray();
-    for (const std::u16string& name : *dump.modules) json.Utf16String(name);
+    for (size_t i = 0; i < shown.modules; ++i) json.Utf16String((*dump.modules)[i]);
     json.EndArray();
   }
   if (!dump.stream_types.empty()) {
@@ -119,9 +128,10 @@ std::string CrashReportJson(const CrashReport& report, const CrashReportFiles& f
     if (FindUserStream(dump, limit.stream_type)) json.Key(limit.json_key).ByteString(UserText(report, limit.stream_type));
   }
   Screenshot(&json, report, files);
-  if (!report.cut.empty()) {
+  if (!report.cut.empty() || !list_cut.empty()) {
     json.Key("cut").BeginArray();
     for (const std::string& sentence : report.cut) json.String(sentence);
+    if (!list_cut.empty()) json.String(list_cut);
     json.EndArray();
   }
   if (!files.signature.empty()) json.Key("signature").ByteString(files.signature);
@@ -129,6 +139,50 @@ std::string CrashReportJson(const CrashReport& report, const CrashReportFiles& f
   if (!files.page.empty()) json.Key("page").String(files.page);
   json.EndObject();
   return json.str();
+}
+
+// What one list element prints, comma included.
+size_t PrintedSize(uint32_t id) { return std::to_string(id).size() + 1; }
+size_t PrintedSize(const std::u16string& name) {
+  size_t size = 3;  // quotes and comma
+  for (char16_t unit : name) size += unit >= 0x20 && unit < 0x7F ? (unit == '"' || unit == '\\' ? 2 : 1) : 6;
+  return size;
+}
+
+// Takes elements off the end of `list` until `excess` bytes are saved or nothing is left.
+template <typename T>
+size_t Shorten(const std::vector<T>& list, size_t shown, size_t* excess) {
+  while (shown > 0 && *excess > 0) {
+    size_t saved = PrintedSize(list[shown - 1]);
+    *excess = saved >= *excess ? 0 : *excess - saved;
+    --shown;
+  }
+  return shown;
+}
+
+}  // namespace
+
+size_t CrashLineBudget(const CrashReport& report) {
+  size_t arrived = report.package_bytes ? report.package_bytes : report.package.minidump.size();
+  return std::min(kMaxCrashLineBytes, kCrashLineBaseBytes + kCrashLinePerByte * arrived);
+}
+
+std::string CrashReportJson(const CrashReport& report, const CrashReportFiles& files) {
+  const MinidumpInfo& dump = report.minidump;
+  Shown all{dump.thread_ids ? dump.thread_ids->size() : 0, dump.modules ? dump.modules->size() : 0};
+  std::string line = BuildLine(report, files, all, "");
+  size_t budget = CrashLineBudget(report);
+  if (line.size() <= budget) return line;
+  // Room for the sentence that says what was left out.
+  constexpr size_t kSentenceRoom = 128;
+  size_t excess = line.size() - budget + kSentenceRoom;
+  Shown shown = all;
+  if (dump.modules) shown.modules = Shorten(*dump.modules, shown.modules, &excess);
+  if (dump.thread_ids) shown.threads = Shorten(*dump.thread_ids, shown.threads, &excess);
+  std::string sentence = "the line shows " + std::to_string(shown.modules) + " of " + std::to_string(all.modules) +
+                         " modules and " + std::to_string(shown.threads) + " of " + std::to_string(all.threads) +
+                         " thread ids, in proportion to the package's size";
+  return BuildLine(report, files, shown, sentence);
 }
 
 void SaveCrashFiles(Bytes package, const CrashReport& report, CrashReportFiles* files) {

@@ -49,7 +49,11 @@ struct CrashReportFiles {
 // The first thing wrong with the report, as its line's "error" says it; empty when nothing is.
 std::string CrashReportError(const CrashReport& report, const CrashReportFiles& files);
 
-// The crash_report line (also the content of report.json), at most kMaxCrashLineBytes. Pure.
+// The longest crash_report line a report may print: kCrashLineBaseBytes and kCrashLinePerByte
+// times what arrived, at most kMaxCrashLineBytes.
+size_t CrashLineBudget(const CrashReport& report);
+
+// The crash_report line (also the content of report.json), within CrashLineBudget. Pure.
 std::string CrashReportJson(const CrashReport& report, const CrashReportFiles& files);
 
 // Writes package.vgz (when the report came as a package), minidump.dmp and screenshot.jpg into

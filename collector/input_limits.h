@@ -49,6 +49,11 @@ constexpr UserTextLimit kUserTextLimits[] = {
 // six output bytes each, 1024 thread ids, the module names' 32768 units at six bytes each, 128
 // stream types and a folder path, with room to spare.
 constexpr size_t kMaxCrashLineBytes = 256 * 1024;
+// And in proportion to what arrived: the texts, the fixed fields and the stream list always fit in
+// the base; the thread and module lists are cut where a small package would print more than
+// kCrashLinePerByte times its size.
+constexpr size_t kCrashLineBaseBytes = 32 * 1024;
+constexpr size_t kCrashLinePerByte = 4;
 // The longest datagram line: 50 number records, or 512 text bytes at six bytes each, and with
 // --raw the whole datagram in hex (2 x 64555).
 constexpr size_t kMaxDatagramLineBytes = 136 * 1024;
