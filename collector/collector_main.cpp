@@ -109,17 +109,18 @@ int main(int argc, char** argv) {
   // The batch's lines leave together after the batch; a crash job first pushes out the lines
   // before it, so that a crash_report line never overtakes its datagram's line.
   std::string batch_lines;
+  std::vector<StoredReport> batch_rows;
   auto flush_batch = [&] {
-    if (batch_lines.empty()) return;
-    output.Append(batch_lines);
+    if (!batch_lines.empty()) output.Append(batch_lines);
     batch_lines.clear();
+    if (writer && !batch_rows.empty()) writer->Add(&batch_rows);
   };
   SessionOutputs outputs;
   outputs.emit = [&batch_lines](std::string_view line) {
     batch_lines.append(line);
     batch_lines += '\n';
   };
-  if (writer) outputs.store = [&writer](StoredDatagram&& row) { writer->Add(std::move(row)); };
+  if (writer) outputs.store = [&batch_rows](StoredReport&& row) { batch_rows.push_back(std::move(row)); };
   outputs.crash = [&](CrashJob&& job) {
     flush_batch();
     return crashes.Submit(std::move(job));

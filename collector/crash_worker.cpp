@@ -1,5 +1,9 @@
 #include "crash_worker.h"
 
+#include <pthread.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include "crash_report.h"
 #include "json_writer.h"
 #include "output_files.h"
@@ -121,6 +125,9 @@ void CrashWorker::Drain() {
 }
 
 void CrashWorker::Run() {
+  // Unpacking and analysing yield to the receiving thread, as the store's writer does.
+  setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
+  pthread_setname_np(pthread_self(), "crash worker");
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     changed_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });

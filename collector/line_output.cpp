@@ -1,5 +1,6 @@
 #include "line_output.h"
 
+#include <pthread.h>
 #include <errno.h>
 #include <unistd.h>
 
@@ -33,6 +34,7 @@ void LineOutput::Flush() {
 }
 
 void LineOutput::Run() {
+  pthread_setname_np(pthread_self(), "stdout writer");
   std::string writing;
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {

@@ -24,7 +24,7 @@ void CatchStopSignals();
 
 struct ReceiveCounts {
   uint64_t datagrams = 0;
-  uint64_t kernel_drops = 0;  // what the socket's buffer had to drop (SO_RXQ_OVFL)
+  uint64_t kernel_drops = 0;  // what the socket's buffer had to drop (SO_MEMINFO)
 };
 
 // `after_batch` runs after every batch of datagrams, for flushing what the batch produced.

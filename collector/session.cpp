@@ -9,24 +9,36 @@
 namespace collector {
 namespace {
 
-StoredDatagram ToStored(const Datagram& d, uint32_t size, uint32_t sender, double now) {
-  StoredDatagram s;
-  s.received = now;
-  s.sender = sender;
-  s.size = size;
-  s.kind = d.kind;
-  std::memcpy(s.machine_id, d.machine_id, sizeof s.machine_id);
-  s.identity4 = d.identity4;
-  s.identity3 = d.identity3;
-  s.identity1 = d.identity1;
-  s.numbers = d.numbers;
-  s.data_key = d.data_key;
-  if (d.kind == KIND_TEXT) s.text.assign(reinterpret_cast<const char*>(d.data.data), d.data.size);
-  if (d.kind == KIND_BLOB) {
-    s.blob_length = static_cast<uint32_t>(d.data.size);
-    s.blob_fnv1a64 = Fnv1a64(d.data);
+// The row of each record; numbers give one row per record.
+template <typename Each>
+void ForEachRow(const Datagram& d, uint32_t size, uint32_t sender, double now, const BlobFile& blob, Each each) {
+  StoredReport r;
+  r.received = now;
+  r.sender = sender;
+  r.size = size;
+  r.kind = d.kind;
+  std::memcpy(r.machine_id, d.machine_id, sizeof r.machine_id);
+  r.identity4 = d.identity4;
+  r.identity3 = d.identity3;
+  r.identity1 = d.identity1;
+  if (d.kind == KIND_NUMBERS) {
+    for (const NumberRecord& record : d.numbers) {
+      StoredReport row = r;
+      row.wire_key = record.wire_key;
+      row.value = record.value;
+      each(std::move(row));
+    }
+    return;
   }
-  return s;
+  r.wire_key = d.data_key;
+  if (d.kind == KIND_TEXT) {
+    r.text.assign(reinterpret_cast<const char*>(d.data.data), d.data.size);
+  } else {
+    r.blob_length = static_cast<uint32_t>(d.data.size);
+    r.blob_fnv1a64 = Fnv1a64(d.data);
+    r.blob_file = blob.path;
+  }
+  each(std::move(r));
 }
 
 }  // namespace
@@ -63,26 +75,28 @@ void Session::HandCrashOver(const Datagram& d, uint32_t sender, double now) {
 
 void Session::Handle(Bytes datagram, uint32_t sender, double now) {
   DecodeResult decoded = DecodeDatagram(datagram);
+  line_.clear();
   if (decoded.reason) {
-    outputs_.emit(InvalidJson(decoded.reason, ++invalid_count_, datagram, raw_));
+    AppendInvalidJson(decoded.reason, ++invalid_count_, datagram, raw_, &line_);
+    outputs_.emit(line_);
     if (outputs_.store) {
-      StoredDatagram s;
-      s.received = now;
-      s.sender = sender;
-      s.size = static_cast<uint32_t>(datagram.size);
-      s.invalid_reason = decoded.reason;
-      outputs_.store(std::move(s));
+      StoredReport r;
+      r.received = now;
+      r.sender = sender;
+      r.size = static_cast<uint32_t>(datagram.size);
+      r.invalid_reason = decoded.reason;
+      outputs_.store(std::move(r));
     }
     return;
   }
   const Datagram& d = decoded.datagram;
   BlobFile blob;
   if (d.kind == KIND_BLOB) SaveBlob(d, sender, now, &blob);
-  outputs_.emit(DatagramJson(d, datagram, raw_, blob));
+  AppendDatagramJson(d, datagram, raw_, blob, &line_);
+  outputs_.emit(line_);
   if (outputs_.store) {
-    StoredDatagram s = ToStored(d, static_cast<uint32_t>(datagram.size), sender, now);
-    s.blob_file = blob.path;
-    outputs_.store(std::move(s));
+    ForEachRow(d, static_cast<uint32_t>(datagram.size), sender, now, blob,
+               [this](StoredReport&& row) { outputs_.store(std::move(row)); });
   }
   if (d.kind == KIND_BLOB && WireKeyLow(d.data_key) == KEY_DUMP_PACKAGE) HandCrashOver(d, sender, now);
 }

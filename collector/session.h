@@ -21,7 +21,7 @@ namespace collector {
 // Where a session's results go; filled in by the program's wiring, by tests with their own.
 struct SessionOutputs {
   std::function<void(std::string_view line)> emit;  // one line, without its newline
-  std::function<void(StoredDatagram&&)> store;       // empty: no store
+  std::function<void(StoredReport&&)> store;         // empty: no store
   std::function<bool(CrashJob&&)> crash;             // false: the job was not taken
 };
 
@@ -42,6 +42,7 @@ class Session {
 
   std::string out_dir_;
   bool raw_;
+  std::string line_;  // reused for every line: the receiving thread allocates nothing per datagram
   DiskBudget* budget_;
   SessionOutputs outputs_;
   SenderRate rate_;

@@ -12,8 +12,7 @@
 namespace collector {
 namespace {
 
-constexpr double kTelemetryBucketSeconds = 3600;
-constexpr int kTelemetryBuckets = 24;
+constexpr int kTelemetryHours = 24;
 // The crash files a page links to, and their types.
 struct CrashFile {
   const char* name;
@@ -101,9 +100,8 @@ std::unique_ptr<PageServer> PageServer::Bind(const std::string& address, uint16_
     auto store = open(response);
     if (!store) return;
     double now = UnixNow();
-    SendHtml(response, TelemetryPage(store->ReportsPerKey(kTelemetryBucketSeconds, kTelemetryBuckets, now),
-                                     store->LatestValues(), kTelemetryBucketSeconds, kTelemetryBuckets, now,
-                                     store->InvalidDatagrams()));
+    SendHtml(response, TelemetryPage(store->ReportsPerKey(kTelemetryHours, now), store->LatestValues(), 3600,
+                                     kTelemetryHours, now, store->InvalidDatagrams()));
   });
   int bound = port == 0 ? server.bind_to_any_port(address) : (server.bind_to_port(address, port) ? port : -1);
   if (bound <= 0) {

@@ -17,7 +17,8 @@ Statement& Statement::BindDouble(int index, double value) {
 }
 
 Statement& Statement::BindText(int index, std::string_view text) {
-  sqlite3_bind_text(statement_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+  // Static: every caller keeps the text alive until the statement has run.
+  sqlite3_bind_text(statement_, index, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
   return *this;
 }
 
@@ -25,7 +26,7 @@ Statement& Statement::BindBlob(int index, std::string_view bytes) {
   // A zero-length blob with a null pointer would be stored as NULL.
   static const char kEmpty = 0;
   sqlite3_bind_blob(statement_, index, bytes.empty() ? &kEmpty : bytes.data(), static_cast<int>(bytes.size()),
-                    SQLITE_TRANSIENT);
+                    SQLITE_STATIC);
   return *this;
 }
 

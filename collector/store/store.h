@@ -18,8 +18,10 @@ class Store {
   // Opens (and, writable, creates or upgrades) the database. Null and why on failure.
   static std::unique_ptr<Store> Open(const std::string& path, bool read_only, std::string* error);
 
-  // One transaction for the whole batch.
-  bool AddDatagrams(const std::vector<StoredDatagram>& batch);
+  // One transaction for the whole batch, with the counts per key and hour and each key's latest
+  // report brought up to date.
+  bool AddReports(const std::vector<std::vector<StoredReport>>& batches);
+  bool AddReports(const std::vector<StoredReport>& rows) { return AddReports(std::vector<std::vector<StoredReport>>{rows}); }
   // Adds the crash to the group of its grouping key; returns its id, 0 on failure.
   int64_t AddCrash(const StoredCrash& crash);
 
@@ -29,8 +31,8 @@ class Store {
   std::optional<CrashRecord> Crash(int64_t id);
   // The latest hardware profile (key 18 text) the machine sent, if any.
   std::optional<std::string> HardwareProfile(const std::string& machine_id);
-  // Reports per key in buckets of `bucket_seconds`, the latest `buckets` of them.
-  std::vector<KeyActivity> ReportsPerKey(double bucket_seconds, int buckets, double now);
+  // Reports per key and hour, the latest `hours` of them up to `now`.
+  std::vector<KeyActivity> ReportsPerKey(int hours, double now);
   std::vector<LatestValue> LatestValues();
   int64_t InvalidDatagrams();
 

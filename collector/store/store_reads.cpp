@@ -187,23 +187,25 @@ std::optional<CrashRecord> Store::Crash(int64_t id) {
 }
 
 std::optional<std::string> Store::HardwareProfile(const std::string& machine_id) {
-  Statement s(db_.get(), "SELECT text FROM reports WHERE machine_id = ? AND key = ? AND kind = 'text' "
+  // The key and kind are written out so that the partial index hardware_profiles serves the query.
+  Statement s(db_.get(), "SELECT text FROM reports WHERE machine_id = ? AND key = 18 AND kind = 'text' "
                          "ORDER BY id DESC LIMIT 1");
-  s.BindText(1, machine_id).Bind(2, KEY_HARDWARE_PROFILE);
+  static_assert(KEY_HARDWARE_PROFILE == 18, "the query above names the key");
+  s.BindText(1, machine_id);
   if (!s.Row()) return std::nullopt;
   return s.Text(0);
 }
 
-std::vector<KeyActivity> Store::ReportsPerKey(double bucket_seconds, int buckets, double now) {
-  double since = (static_cast<int64_t>(now / bucket_seconds) - buckets + 1) * bucket_seconds;
-  Statement s(db_.get(), "SELECT key, CAST(received / ?1 AS INTEGER), count(*) FROM reports WHERE received >= ?2 "
-                         "GROUP BY 1, 2 ORDER BY 1, 2");
-  s.BindDouble(1, bucket_seconds).BindDouble(2, since);
+std::vector<KeyActivity> Store::ReportsPerKey(int hours, double now) {
+  constexpr int64_t kHour = 3600;
+  int64_t since = (static_cast<int64_t>(now) / kHour - hours + 1) * kHour;
+  Statement s(db_.get(), "SELECT key, hour, reports FROM key_activity WHERE hour >= ? ORDER BY key, hour");
+  s.Bind(1, since);
   std::map<uint32_t, KeyActivity> by_key;
   while (s.Row()) {
     KeyActivity& activity = by_key[static_cast<uint32_t>(s.Int(0))];
     activity.key = static_cast<uint32_t>(s.Int(0));
-    activity.buckets.emplace_back(static_cast<double>(s.Int(1)) * bucket_seconds, s.Int(2));
+    activity.buckets.emplace_back(static_cast<double>(s.Int(1)), s.Int(2));
     activity.total += s.Int(2);
   }
   std::vector<KeyActivity> out;
@@ -213,10 +215,8 @@ std::vector<KeyActivity> Store::ReportsPerKey(double bucket_seconds, int buckets
 
 std::vector<LatestValue> Store::LatestValues() {
   std::vector<LatestValue> out;
-  // The largest id of each key is its latest report (ids grow with arrival).
   Statement s(db_.get(), "SELECT r.key, r.kind, r.received, r.machine_id, r.value, r.text, r.blob_length, k.reports "
-                         "FROM (SELECT key, max(id) AS latest, count(*) AS reports FROM reports GROUP BY key) k "
-                         "JOIN reports r ON r.id = k.latest ORDER BY r.key LIMIT 1000");
+                         "FROM key_latest k JOIN reports r ON r.id = k.report_id ORDER BY k.key LIMIT 1000");
   while (s.Row()) {
     LatestValue v;
     v.key = static_cast<uint32_t>(s.Int(0));

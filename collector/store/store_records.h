@@ -12,18 +12,19 @@
 
 namespace collector {
 
-// One received datagram, decoded, with its own copy of the data (the receive buffer is reused).
-struct StoredDatagram {
+// One record of a received datagram (a number, a text or a blob), or one refused datagram: one
+// row of the store. Flat, with its own copy of a text, since the receive buffer is reused.
+struct StoredReport {
   double received = 0;  // Unix time in seconds
   uint32_t sender = 0;  // IPv4 source address in host order; forgeable
-  uint32_t size = 0;
+  uint32_t size = 0;    // the whole datagram's
   const char* invalid_reason = nullptr;  // set for a refused datagram, which keeps nothing else
   uint32_t kind = 0;
   char machine_id[kMachineIdLength + 1] = {};
   uint16_t identity4 = 0, identity3 = 0, identity1 = 0;
-  std::vector<NumberRecord> numbers;
-  uint32_t data_key = 0;
-  std::string text;  // KIND_TEXT: the bytes as they arrived
+  uint32_t wire_key = 0;
+  uint32_t value = 0;  // KIND_NUMBERS
+  std::string text;    // KIND_TEXT: the bytes as they arrived
   uint32_t blob_length = 0;
   uint64_t blob_fnv1a64 = 0;
   std::string blob_file;  // empty when the blob was not saved
@@ -83,10 +84,10 @@ struct CrashRecord {
   StoredCrash crash;
 };
 
-// Reports of one key per time bucket.
+// Reports of one key per hour.
 struct KeyActivity {
   uint32_t key = 0;
-  std::vector<std::pair<double, int64_t>> buckets;  // bucket start (Unix seconds), reports
+  std::vector<std::pair<double, int64_t>> buckets;  // the hour's start (Unix seconds), reports
   int64_t total = 0;
 };
 

@@ -24,8 +24,18 @@ CREATE TABLE IF NOT EXISTS reports (
   blob_fnv1a64 TEXT,
   blob_file TEXT
 );
-CREATE INDEX IF NOT EXISTS reports_by_machine ON reports (machine_id, key);
-CREATE INDEX IF NOT EXISTS reports_by_key ON reports (key, received);
+CREATE INDEX IF NOT EXISTS hardware_profiles ON reports (machine_id) WHERE key = 18 AND kind = 'text';
+CREATE TABLE IF NOT EXISTS key_activity (
+  key INTEGER NOT NULL,
+  hour INTEGER NOT NULL,
+  reports INTEGER NOT NULL,
+  PRIMARY KEY (key, hour)
+) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS key_latest (
+  key INTEGER PRIMARY KEY,
+  report_id INTEGER NOT NULL,
+  reports INTEGER NOT NULL
+);
 CREATE TABLE IF NOT EXISTS invalid_datagrams (
   id INTEGER PRIMARY KEY,
   received REAL NOT NULL,

@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <map>
 
 #include "store/crash_grouping.h"
 #include "store/store.h"
@@ -8,9 +9,12 @@ namespace {
 
 const char* KindName(uint32_t kind) {
   switch (kind) {
-    case KIND_NUMBERS: return "number";
-    case KIND_TEXT: return "text";
-    default: return "blob";
+    case KIND_NUMBERS:
+      return "number";
+    case KIND_TEXT:
+      return "text";
+    default:
+      return "blob";
   }
 }
 
@@ -26,12 +30,44 @@ std::string JoinLines(const std::vector<std::string>& lines) {
   return joined;
 }
 
+constexpr int64_t kSecondsPerHour = 3600;
+
 // The columns every report row shares; the record's own follow from column 11 on.
-void BindHeader(Statement* insert, const StoredDatagram& d, uint32_t wire_key) {
-  insert->BindDouble(1, d.received).Bind(2, d.sender).BindText(3, d.machine_id);
-  insert->Bind(4, d.identity1).Bind(5, d.identity3).Bind(6, d.identity4).BindText(7, KindName(d.kind));
-  insert->Bind(8, wire_key).Bind(9, WireScope(wire_key)).Bind(10, WireKeyLow(wire_key));
+void BindHeader(Statement* insert, const StoredReport& r) {
+  insert->BindDouble(1, r.received).Bind(2, r.sender).BindText(3, r.machine_id);
+  insert->Bind(4, r.identity1).Bind(5, r.identity3).Bind(6, r.identity4).BindText(7, KindName(r.kind));
+  insert->Bind(8, r.wire_key).Bind(9, WireScope(r.wire_key)).Bind(10, WireKeyLow(r.wire_key));
 }
+
+// What a batch adds to the per-key tables, gathered in memory so that each key costs one update
+// per batch rather than one per row.
+struct KeyTotals {
+  std::map<std::pair<uint32_t, int64_t>, int64_t> per_hour;
+  std::map<uint32_t, std::pair<int64_t, int64_t>> latest;  // key: the latest row's id, rows added
+
+  void Add(uint32_t key, double received, int64_t id) {
+    ++per_hour[{key, static_cast<int64_t>(received) / kSecondsPerHour * kSecondsPerHour}];
+    auto& entry = latest[key];
+    entry.first = id;
+    ++entry.second;
+  }
+
+  bool Write(sqlite3* db) const {
+    Statement hour(db,
+                   "INSERT INTO key_activity (key, hour, reports) VALUES (?1, ?2, ?3) "
+                   "ON CONFLICT (key, hour) DO UPDATE SET reports = reports + ?3");
+    for (const auto& entry : per_hour) {
+      if (!hour.Bind(1, entry.first.first).Bind(2, entry.first.second).Bind(3, entry.second).Run()) return false;
+    }
+    Statement key(db,
+                  "INSERT INTO key_latest (key, report_id, reports) VALUES (?1, ?2, ?3) "
+                  "ON CONFLICT (key) DO UPDATE SET report_id = ?2, reports = reports + ?3");
+    for (const auto& entry : latest) {
+      if (!key.Bind(1, entry.first).Bind(2, entry.second.first).Bind(3, entry.second.second).Run()) return false;
+    }
+    return true;
+  }
+};
 
 class Transaction {
  public:
@@ -103,42 +139,51 @@ bool AddAnalysisRows(sqlite3* db, int64_t crash_id, const CrashAnalysis& analysi
 
 }  // namespace
 
-bool Store::AddDatagrams(const std::vector<StoredDatagram>& batch) {
+bool Store::AddReports(const std::vector<std::vector<StoredReport>>& batches) {
   Transaction transaction(db_.get());
   if (!transaction.ok()) return false;
-  Statement number(db_.get(), "INSERT INTO reports (received, sender, machine_id, identity1, identity3, identity4, "
-                              "kind, wire_key, scope, key, value) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-  Statement text(db_.get(), "INSERT INTO reports (received, sender, machine_id, identity1, identity3, identity4, "
-                            "kind, wire_key, scope, key, text) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-  Statement blob(db_.get(), "INSERT INTO reports (received, sender, machine_id, identity1, identity3, identity4, "
-                            "kind, wire_key, scope, key, blob_length, blob_fnv1a64, blob_file) "
-                            "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+  Statement number(db_.get(),
+                   "INSERT INTO reports (received, sender, machine_id, identity1, identity3, identity4, "
+                   "kind, wire_key, scope, key, value) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+  Statement text(db_.get(),
+                 "INSERT INTO reports (received, sender, machine_id, identity1, identity3, identity4, "
+                 "kind, wire_key, scope, key, text) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+  Statement blob(db_.get(),
+                 "INSERT INTO reports (received, sender, machine_id, identity1, identity3, identity4, "
+                 "kind, wire_key, scope, key, blob_length, blob_fnv1a64, blob_file) "
+                 "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
   Statement invalid(db_.get(), "INSERT INTO invalid_datagrams (received, sender, size, reason) VALUES (?, ?, ?, ?)");
-  for (const StoredDatagram& d : batch) {
-    bool ok = true;
-    if (d.invalid_reason) {
-      ok = invalid.BindDouble(1, d.received).Bind(2, d.sender).Bind(3, d.size).BindText(4, d.invalid_reason).Run();
-    } else if (d.kind == KIND_NUMBERS) {
-      for (const NumberRecord& record : d.numbers) {
-        BindHeader(&number, d, record.wire_key);
-        ok = ok && number.Bind(11, record.value).Run();
+  KeyTotals totals;
+  for (const std::vector<StoredReport>& batch : batches) {
+    for (const StoredReport& r : batch) {
+      bool ok;
+      if (r.invalid_reason) {
+        ok = invalid.BindDouble(1, r.received).Bind(2, r.sender).Bind(3, r.size).BindText(4, r.invalid_reason).Run();
+        if (!ok) return false;
+        continue;
       }
-    } else if (d.kind == KIND_TEXT) {
-      BindHeader(&text, d, d.data_key);
-      ok = text.BindBlob(11, d.text).Run();
-    } else {
-      BindHeader(&blob, d, d.data_key);
-      blob.Bind(11, d.blob_length).BindText(12, Hash(d.blob_fnv1a64));
-      if (d.blob_file.empty()) {
-        blob.BindNull(13);
+      if (r.kind == KIND_NUMBERS) {
+        BindHeader(&number, r);
+        ok = number.Bind(11, r.value).Run();
+      } else if (r.kind == KIND_TEXT) {
+        BindHeader(&text, r);
+        ok = text.BindBlob(11, r.text).Run();
       } else {
-        blob.BindText(13, d.blob_file);
+        BindHeader(&blob, r);
+        std::string hash = Hash(r.blob_fnv1a64);  // bound, not copied: it must outlive the step
+        blob.Bind(11, r.blob_length).BindText(12, hash);
+        if (r.blob_file.empty()) {
+          blob.BindNull(13);
+        } else {
+          blob.BindText(13, r.blob_file);
+        }
+        ok = blob.Run();
       }
-      ok = blob.Run();
+      if (!ok) return false;
+      totals.Add(WireKeyLow(r.wire_key), r.received, sqlite3_last_insert_rowid(db_.get()));
     }
-    if (!ok) return false;
   }
-  return transaction.Commit();
+  return totals.Write(db_.get()) && transaction.Commit();
 }
 
 int64_t Store::AddCrash(const StoredCrash& c) {
@@ -154,6 +199,7 @@ int64_t Store::AddCrash(const StoredCrash& c) {
                    "screenshot_height) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
                    "?, ?, ?, ?, ?, ?, ?)");
   const CrashAnalysis& a = c.analysis;
+  const std::string cut = JoinLines(c.cut), notes = JoinLines(a.notes);  // bound, not copied
   insert.Bind(1, group).BindDouble(2, c.received).BindText(3, c.source).Bind(4, c.sender).BindText(5, c.machine_id);
   if (c.identities) {
     insert.Bind(6, c.identities->identity1).Bind(7, c.identities->identity3).Bind(8, c.identities->identity4);
@@ -162,9 +208,9 @@ int64_t Store::AddCrash(const StoredCrash& c) {
   }
   insert.BindText(9, c.dir).Bind(10, static_cast<int64_t>(c.package_bytes)).Bind(11, c.truncated);
   insert.Bind(12, static_cast<int64_t>(c.minidump_bytes)).Bind(13, c.minidump_valid).BindText(14, c.error);
-  insert.BindText(15, JoinLines(c.cut)).BindText(16, a.cpu).Bind(17, a.has_exception).Bind(18, a.exception_code);
+  insert.BindText(15, cut).BindText(16, a.cpu).Bind(17, a.has_exception).Bind(18, a.exception_code);
   insert.BindText(19, a.exception_name).Bind(20, static_cast<int64_t>(a.exception_address));
-  insert.Bind(21, a.crashed_thread_id).BindText(22, a.signature).BindText(23, JoinLines(a.notes));
+  insert.Bind(21, a.crashed_thread_id).BindText(22, a.signature).BindText(23, notes);
   BindOptionalBlob(&insert, 24, c.extra_info);
   BindOptionalBlob(&insert, 25, c.user_info1);
   BindOptionalBlob(&insert, 26, c.user_info2);

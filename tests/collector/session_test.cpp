@@ -31,7 +31,7 @@ class CollectorSession : public ::testing::Test {
     processor_ = std::make_unique<CrashProcessor>(CrashSettings{dir_, limits.max_dump_bytes, {}, ""}, nullptr, nullptr);
     SessionOutputs outputs;
     outputs.emit = [this](std::string_view line) { lines_.emplace_back(line); };
-    outputs.store = [this](StoredDatagram&& row) { rows_.push_back(std::move(row)); };
+    outputs.store = [this](StoredReport&& row) { rows_.push_back(std::move(row)); };
     outputs.crash = [this](CrashJob&& job) {
       lines_.push_back(processor_->Process(job));
       return true;
@@ -45,7 +45,7 @@ class CollectorSession : public ::testing::Test {
 
   std::string dir_;
   std::vector<std::string> lines_;
-  std::vector<StoredDatagram> rows_;
+  std::vector<StoredReport> rows_;
   std::unique_ptr<CrashProcessor> processor_;
 };
 

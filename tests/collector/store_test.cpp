@@ -31,8 +31,8 @@ class StoreRoundTrip : public ::testing::Test {
     std::filesystem::remove_all(dir_);
   }
 
-  static StoredDatagram Datagram(uint32_t kind, const char* machine, double received) {
-    StoredDatagram d;
+  static StoredReport Report(uint32_t kind, const char* machine, double received) {
+    StoredReport d;
     d.received = received;
     d.sender = 0x7F000001;
     d.kind = kind;
@@ -51,30 +51,34 @@ constexpr char kMachineA[] = "0123456789ABCDEF";
 constexpr char kMachineB[] = "FEDCBA9876543210";
 
 TEST_F(StoreRoundTrip, DatagramsBecomeReportsPerKey) {
-  std::vector<StoredDatagram> batch;
-  StoredDatagram numbers = Datagram(KIND_NUMBERS, kMachineA, 7200.5);
-  numbers.numbers = {{0x00140005, 1000}, {0x00140064, 0xFFFFFFFF}};
-  batch.push_back(numbers);
-  StoredDatagram profile = Datagram(KIND_TEXT, kMachineA, 7300);
-  profile.data_key = 0x00140012;
+  std::vector<StoredReport> batch;
+  StoredReport number = Report(KIND_NUMBERS, kMachineA, 7200.5);
+  number.wire_key = 0x00140005;
+  number.value = 1000;
+  batch.push_back(number);
+  number.wire_key = 0x00140064;
+  number.value = 0xFFFFFFFF;
+  batch.push_back(number);
+  StoredReport profile = Report(KIND_TEXT, kMachineA, 7300);
+  profile.wire_key = 0x00140012;
   profile.text = "id=0123456789ABCDEF&cname=" + kGbkText;
   batch.push_back(profile);
-  StoredDatagram newer = profile;
+  StoredReport newer = profile;
   newer.received = 7400;
   newer.text = "id=0123456789ABCDEF&cname=newer";
   batch.push_back(newer);
-  StoredDatagram blob = Datagram(KIND_BLOB, kMachineB, 3600);
-  blob.data_key = 7;
+  StoredReport blob = Report(KIND_BLOB, kMachineB, 3600);
+  blob.wire_key = 7;
   blob.blob_length = 3;
   blob.blob_fnv1a64 = 0xE71FA2190541574Bull;
   blob.blob_file = "/out/blob-1.bin";
   batch.push_back(blob);
-  StoredDatagram invalid;
+  StoredReport invalid;
   invalid.received = 7000;
   invalid.size = 3;
   invalid.invalid_reason = "short header";
   batch.push_back(invalid);
-  ASSERT_TRUE(store_->AddDatagrams(batch));
+  ASSERT_TRUE(store_->AddReports(batch));
 
   EXPECT_EQ(store_->HardwareProfile(kMachineA), newer.text);
   EXPECT_FALSE(store_->HardwareProfile(kMachineB));
@@ -93,7 +97,7 @@ TEST_F(StoreRoundTrip, DatagramsBecomeReportsPerKey) {
   EXPECT_EQ(latest[3].value, 0xFFFFFFFF);  // unsigned on the wire, kept unsigned
 
   // Hour buckets: 3600 holds the blob, 7200 the rest.
-  std::vector<KeyActivity> activity = store_->ReportsPerKey(3600, 24, 7400);
+  std::vector<KeyActivity> activity = store_->ReportsPerKey(24, 7400);
   ASSERT_EQ(activity.size(), 4u);
   EXPECT_EQ(activity[1].key, 7u);
   ASSERT_EQ(activity[1].buckets.size(), 1u);
@@ -101,7 +105,16 @@ TEST_F(StoreRoundTrip, DatagramsBecomeReportsPerKey) {
   EXPECT_EQ(activity[2].key, 18u);
   EXPECT_EQ(activity[2].total, 2);
   // Older buckets than asked for are left out.
-  EXPECT_EQ(store_->ReportsPerKey(3600, 1, 7400).size(), 3u);
+  EXPECT_EQ(store_->ReportsPerKey(1, 7400).size(), 3u);
+  // A later batch adds to the counts and moves each key's latest report on.
+  StoredReport later = number;
+  later.value = 5;
+  later.received = 7500;
+  ASSERT_TRUE(store_->AddReports({later}));
+  latest = store_->LatestValues();
+  EXPECT_EQ(latest[3].value, 5);
+  EXPECT_EQ(latest[3].reports, 2);
+  EXPECT_EQ(store_->ReportsPerKey(1, 7500)[2].total, 2);
 }
 
 TEST_F(StoreRoundTrip, CrashComesBackWhole) {
@@ -223,10 +236,16 @@ TEST_F(StoreRoundTrip, WriterStoresInTheBackgroundAndCountsWhatItCouldNotKeep) {
   std::string error;
   {
     StoreWriter writer(Store::Open(dir_ + "/collector.db", false, &error), nullptr);
-    for (uint32_t i = 0; i < 5000; ++i) {
-      StoredDatagram d = Datagram(KIND_NUMBERS, kMachineA, 100 + i);
-      d.numbers = {{5, i}};
-      ASSERT_TRUE(writer.Add(std::move(d)));
+    for (uint32_t i = 0; i < 50; ++i) {
+      std::vector<StoredReport> rows;
+      for (uint32_t j = 0; j < 100; ++j) {
+        StoredReport r = Report(KIND_NUMBERS, kMachineA, 100 + i);
+        r.wire_key = 5;
+        r.value = i * 100 + j;
+        rows.push_back(r);
+      }
+      ASSERT_EQ(writer.Add(&rows), 100u);
+      EXPECT_TRUE(rows.empty());
     }
     writer.Drain();
     EXPECT_EQ(writer.stored(), 5000u);
@@ -234,16 +253,18 @@ TEST_F(StoreRoundTrip, WriterStoresInTheBackgroundAndCountsWhatItCouldNotKeep) {
   }
   EXPECT_EQ(store_->LatestValues()[0].reports, 5000);
   // A queue with no room keeps nothing, and says so.
-  StoreWriter full(Store::Open(dir_ + "/collector.db", false, &error), nullptr, 0);
-  EXPECT_FALSE(full.Add(Datagram(KIND_NUMBERS, kMachineA, 1)));
-  EXPECT_EQ(full.dropped(), 1u);
+  StoreWriter full(Store::Open(dir_ + "/collector.db", false, &error), nullptr, 3);
+  std::vector<StoredReport> five(5, Report(KIND_NUMBERS, kMachineA, 1));
+  EXPECT_LE(full.Add(&five), 3u);
+  full.Drain();
+  EXPECT_EQ(full.dropped() + full.stored(), 5u);
+  EXPECT_GE(full.dropped(), 2u);
   // A spent disk budget stores nothing more.
   DiskBudget budget(1);
   budget.SetStoreBytes(store_->DiskBytes());
   StoreWriter spent(Store::Open(dir_ + "/collector.db", false, &error), &budget);
-  StoredDatagram d = Datagram(KIND_NUMBERS, kMachineA, 1);
-  d.numbers = {{5, 1}};
-  spent.Add(std::move(d));
+  std::vector<StoredReport> one(1, Report(KIND_NUMBERS, kMachineA, 1));
+  spent.Add(&one);
   spent.Drain();
   EXPECT_EQ(spent.dropped(), 1u);
 }
