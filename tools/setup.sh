@@ -8,6 +8,9 @@ packages=(
   wine64 xvfb xauth x11-utils
   locales fonts-wqy-microhei imagemagick
   qemu-system-x86 debootstrap  # the emulated machine that runs the win32 build (tools/emu32)
+  # the collector: its store, pages, command line, symbolizer and fuzzers, and the browser its
+  # pages are tested in
+  pkg-config libsqlite3-dev libcpp-httplib-dev libcli11-dev nlohmann-json3-dev llvm clang libclang-rt-14-dev chromium
 )
 missing=()
 for p in "${packages[@]}"; do
