@@ -67,6 +67,14 @@ TEST_F(CollectorSession, LinesForEachKind) {
             R"("raw_hex":"0000000100000001303132333435363738394142434445460001)"
             R"(2c001400070000001000140005000003e8ffffffff80000000"})");
   EXPECT_TRUE(Contains(lines_[1], R"("kind":"text")"));
+  // The store gets one row per record: two numbers and the text, each with the header's fields.
+  ASSERT_EQ(rows_.size(), 3u);
+  EXPECT_EQ(rows_[1].wire_key, 0xFFFFFFFFu);
+  EXPECT_EQ(rows_[1].value, 0x80000000u);
+  EXPECT_EQ(rows_[2].text, "id=\xB5\"");
+  EXPECT_EQ(std::string(rows_[2].machine_id), "0123456789ABCDEF");
+  EXPECT_EQ(rows_[2].sender, kSender);
+  EXPECT_EQ(rows_[0].identity4, 300);
   EXPECT_TRUE(Contains(lines_[1], R"("records":[{"wire_key":1310738,"scope":20,"key":18,"length":5,"text":"id=\u00b5\""}])"));
 }
 
@@ -80,6 +88,9 @@ TEST_F(CollectorSession, InvalidDatagramsAreCountedAndNeverStopTheSession) {
   EXPECT_EQ(lines_[1], R"({"event":"invalid","size":43,"reason":"kind","invalid_count":2})");
   EXPECT_TRUE(Contains(lines_[2], R"("event":"datagram")"));
   EXPECT_EQ(session.invalid_count(), 2u);
+  ASSERT_EQ(rows_.size(), 3u);
+  EXPECT_STREQ(rows_[1].invalid_reason, "kind");
+  EXPECT_EQ(rows_[1].size, 43u);
 }
 
 TEST_F(CollectorSession, BlobsAreSavedAndNamedInTheirLine) {
