@@ -13,6 +13,7 @@ namespace collector {
 namespace {
 
 constexpr int kTelemetryHours = 24;
+constexpr double kSecondsPerHour = 3600;  // the store counts reports per key and hour
 // The crash files a page links to, and their types.
 struct CrashFile {
   const char* name;
@@ -100,7 +101,7 @@ std::unique_ptr<PageServer> PageServer::Bind(const std::string& address, uint16_
     auto store = open(response);
     if (!store) return;
     double now = UnixNow();
-    SendHtml(response, TelemetryPage(store->ReportsPerKey(kTelemetryHours, now), store->LatestValues(), 3600,
+    SendHtml(response, TelemetryPage(store->ReportsPerKey(kTelemetryHours, now), store->LatestValues(), kSecondsPerHour,
                                      kTelemetryHours, now, store->InvalidDatagrams()));
   });
   int bound = port == 0 ? server.bind_to_any_port(address) : (server.bind_to_port(address, port) ? port : -1);
