@@ -1,10 +1,12 @@
-// A crash report: a dump package received under KEY_DUMP_PACKAGE, unpacked and read, and the
-// folder of files a developer opens afterwards.
+// A crash report: a dump package received under KEY_DUMP_PACKAGE (or a package or minidump a
+// player mailed), unpacked and read within the limits, and the folder of files a developer opens
+// afterwards.
 #pragma once
 
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "bytes.h"
 #include "jpeg_size.h"
@@ -23,23 +25,44 @@ struct CrashReport {
   PackageResult package;
   MinidumpInfo minidump;
   std::optional<JpegSize> screenshot_size;
+  std::vector<std::string> cut;  // the limits that applied, one sentence each
 };
 
-// Unpacks and reads a package. Pure.
-void ReadCrashReport(Bytes package, CrashReport* report);
+// Unpacks (no more than `max_dump_bytes`) and reads a package. Pure.
+void ReadCrashReport(Bytes package, size_t max_dump_bytes, CrashReport* report);
+// Reads a bare minidump ("TempDump.dmp"), as if it had come whole in a package. Pure.
+void ReadCrashDump(Bytes minidump, CrashReport* report);
 
-// Where the report's files went; empty paths for files not written.
+// A user text stream as the report shows it: cut to the client's own field size.
+Bytes UserText(const CrashReport& report, uint32_t stream_type);
+
+// Where the report's files went, and what the store and the pages call it.
 struct CrashReportFiles {
   std::string dir;
   std::string screenshot;
   std::string error;  // the first file that could not be written
+  int64_t crash_id = 0;  // the store's row; 0 when not stored
+  std::string page;      // the crash's page, when pages are served
+  std::string signature;
 };
 
-// The crash_report line (also the content of report.json). Pure.
+// The first thing wrong with the report, as its line's "error" says it; empty when nothing is.
+std::string CrashReportError(const CrashReport& report, const CrashReportFiles& files);
+
+// The longest crash_report line a report may print: kCrashLineBaseBytes and kCrashLinePerByte
+// times what arrived, at most kMaxCrashLineBytes.
+size_t CrashLineBudget(const CrashReport& report);
+
+// The crash_report line (also the content of report.json), within CrashLineBudget. Pure.
 std::string CrashReportJson(const CrashReport& report, const CrashReportFiles& files);
 
-// Writes report-<n>/ under `out_dir` with package.vgz, minidump.dmp, screenshot.jpg when there is
-// one, and report.json; returns the crash_report line. Numbers start from *next_number.
-std::string SaveCrashReport(Bytes package, const std::string& out_dir, unsigned* next_number);
+// Writes package.vgz (when the report came as a package), minidump.dmp and screenshot.jpg into
+// `files->dir`; the first failure goes to files->error. report.json is written by SaveReportJson
+// once the line is complete.
+void SaveCrashFiles(Bytes package, const CrashReport& report, CrashReportFiles* files);
+void SaveReportJson(const std::string& line, CrashReportFiles* files);
+
+// The bytes SaveCrashFiles writes, for the disk budget.
+uint64_t CrashFilesBytes(const CrashReport& report);
 
 }  // namespace collector

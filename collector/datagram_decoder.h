@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 #include "bytes.h"
 
@@ -22,10 +21,25 @@ constexpr size_t kDataRecordHeader = 8;  // WireKey, Length
 constexpr size_t kMaxTextLength = 512;  // the client cuts longer texts
 constexpr size_t kMaxBlobLength = 64512;  // the client cuts longer blobs
 constexpr uint16_t KEY_DUMP_PACKAGE = 17;
+constexpr uint16_t KEY_HARDWARE_PROFILE = 18;
 
 struct NumberRecord {
   uint32_t wire_key;
   uint32_t value;
+};
+
+// The records of a KIND_NUMBERS datagram, held in place: decoding allocates nothing.
+class NumberRecords {
+ public:
+  void push_back(const NumberRecord& record) { items_[count_++] = record; }
+  size_t size() const { return count_; }
+  const NumberRecord& operator[](size_t i) const { return items_[i]; }
+  const NumberRecord* begin() const { return items_; }
+  const NumberRecord* end() const { return items_ + count_; }
+
+ private:
+  NumberRecord items_[kMaxNumberRecords];
+  size_t count_ = 0;
 };
 
 struct Datagram {
@@ -35,7 +49,7 @@ struct Datagram {
   uint16_t identity3 = 0;
   uint16_t identity1 = 0;
   uint32_t payload_length = 0;
-  std::vector<NumberRecord> numbers;  // KIND_NUMBERS
+  NumberRecords numbers;  // KIND_NUMBERS
   uint32_t data_key = 0;  // KIND_TEXT and KIND_BLOB: the one record's wire key
   Bytes data;  // and its bytes, pointing into the decoded buffer
 };

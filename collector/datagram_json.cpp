@@ -30,7 +30,7 @@ void DataRecord(JsonWriter* json, const Datagram& d, const BlobFile& blob) {
   } else {
     char hash[17];
     std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(Fnv1a64(d.data)));
-    json->Key("fnv1a64").String(hash);
+    json->Key("fnv1a64").String(std::string_view(hash, 16));
     if (blob.path.empty()) {
       json->Key("file").Null();
       json->Key("file_error").String(blob.error);
@@ -53,7 +53,19 @@ uint64_t Fnv1a64(Bytes bytes) {
 }
 
 std::string DatagramJson(const Datagram& d, Bytes raw, bool with_raw, const BlobFile& blob) {
-  JsonWriter json;
+  std::string line;
+  AppendDatagramJson(d, raw, with_raw, blob, &line);
+  return line;
+}
+
+std::string InvalidJson(const char* reason, uint64_t invalid_count, Bytes raw, bool with_raw) {
+  std::string line;
+  AppendInvalidJson(reason, invalid_count, raw, with_raw, &line);
+  return line;
+}
+
+void AppendDatagramJson(const Datagram& d, Bytes raw, bool with_raw, const BlobFile& blob, std::string* out) {
+  JsonWriter json(out);
   json.BeginObject();
   json.Key("event").String("datagram");
   json.Key("size").Uint(raw.size);
@@ -78,11 +90,10 @@ std::string DatagramJson(const Datagram& d, Bytes raw, bool with_raw, const Blob
   json.EndArray();
   if (with_raw) json.Key("raw_hex").Hex(raw);
   json.EndObject();
-  return json.str();
 }
 
-std::string InvalidJson(const char* reason, uint64_t invalid_count, Bytes raw, bool with_raw) {
-  JsonWriter json;
+void AppendInvalidJson(const char* reason, uint64_t invalid_count, Bytes raw, bool with_raw, std::string* out) {
+  JsonWriter json(out);
   json.BeginObject();
   json.Key("event").String("invalid");
   json.Key("size").Uint(raw.size);
@@ -90,7 +101,6 @@ std::string InvalidJson(const char* reason, uint64_t invalid_count, Bytes raw, b
   json.Key("invalid_count").Uint(invalid_count);
   if (with_raw) json.Key("raw_hex").Hex(raw);
   json.EndObject();
-  return json.str();
 }
 
 }  // namespace collector

@@ -22,5 +22,8 @@ struct BlobFile {
 // KIND_BLOB only.
 std::string DatagramJson(const Datagram& datagram, Bytes raw, bool with_raw, const BlobFile& blob);
 std::string InvalidJson(const char* reason, uint64_t invalid_count, Bytes raw, bool with_raw);
+// The same lines appended to `out`, the receiving thread's way: no allocation once `out` has grown.
+void AppendDatagramJson(const Datagram& datagram, Bytes raw, bool with_raw, const BlobFile& blob, std::string* out);
+void AppendInvalidJson(const char* reason, uint64_t invalid_count, Bytes raw, bool with_raw, std::string* out);
 
 }  // namespace collector

@@ -1,22 +1,26 @@
 #include "json_writer.h"
 
 #include <cassert>
+#include <charconv>
 
 namespace collector {
 namespace {
 
 const char kHexDigits[] = "0123456789abcdef";
 
+bool Plain(unsigned unit) { return unit >= 0x20 && unit < 0x7F && unit != '"' && unit != '\\'; }
+
 void AppendEscapedUnit(std::string* out, unsigned unit) {
   if (unit == '"' || unit == '\\') {
-    *out += '\\';
-    *out += static_cast<char>(unit);
-  } else if (unit >= 0x20 && unit < 0x7F) {
+    char escaped[2] = {'\\', static_cast<char>(unit)};
+    out->append(escaped, 2);
+  } else if (Plain(unit)) {
     *out += static_cast<char>(unit);
   } else {
     // Controls, DEL and everything above ASCII as \uXXXX, so every line is plain ASCII.
-    *out += "\\u";
-    for (int shift = 12; shift >= 0; shift -= 4) *out += kHexDigits[(unit >> shift) & 15];
+    char escaped[6] = {'\\', 'u', kHexDigits[unit >> 12 & 15], kHexDigits[unit >> 8 & 15], kHexDigits[unit >> 4 & 15],
+                       kHexDigits[unit & 15]};
+    out->append(escaped, 6);
   }
 }
 
@@ -27,63 +31,76 @@ void JsonWriter::BeforeValue() {
     after_key_ = false;
     return;
   }
-  if (!has_element_.empty()) {
-    if (has_element_.back()) out_ += ',';
-    has_element_.back() = true;
+  if (depth_ > 0) {
+    uint32_t bit = 1u << (depth_ - 1);
+    if (has_element_ & bit) *out_ += ',';
+    has_element_ |= bit;
   }
 }
 
 JsonWriter& JsonWriter::BeginObject() {
   BeforeValue();
-  out_ += '{';
-  has_element_.push_back(false);
+  *out_ += '{';
+  assert(depth_ < kMaxDepth);
+  has_element_ &= ~(1u << depth_++);
   return *this;
 }
 
 JsonWriter& JsonWriter::Close(char bracket) {
-  assert(!has_element_.empty() && !after_key_);
-  has_element_.pop_back();
-  out_ += bracket;
+  assert(depth_ > 0 && !after_key_);
+  --depth_;
+  *out_ += bracket;
   return *this;
 }
 
 JsonWriter& JsonWriter::BeginArray() {
   BeforeValue();
-  out_ += '[';
-  has_element_.push_back(false);
+  *out_ += '[';
+  assert(depth_ < kMaxDepth);
+  has_element_ &= ~(1u << depth_++);
   return *this;
 }
 
 JsonWriter& JsonWriter::Key(std::string_view key) {
   BeforeValue();
   AppendQuoted(key);
-  out_ += ':';
+  *out_ += ':';
   after_key_ = true;  // the value that follows belongs to this key: no comma before it
   return *this;
 }
 
 JsonWriter& JsonWriter::Uint(uint64_t value) {
   BeforeValue();
-  out_ += std::to_string(value);
+  char digits[20];
+  char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  out_->append(digits, static_cast<size_t>(end - digits));
   return *this;
 }
 
 JsonWriter& JsonWriter::Bool(bool value) {
   BeforeValue();
-  out_ += value ? "true" : "false";
+  *out_ += value ? "true" : "false";
   return *this;
 }
 
 JsonWriter& JsonWriter::Null() {
   BeforeValue();
-  out_ += "null";
+  *out_ += "null";
   return *this;
 }
 
 void JsonWriter::AppendQuoted(std::string_view bytes) {
-  out_ += '"';
-  for (char c : bytes) AppendEscapedUnit(&out_, static_cast<uint8_t>(c));
-  out_ += '"';
+  *out_ += '"';
+  // Runs of plain characters are copied whole; only the rest is escaped one by one.
+  size_t at = 0;
+  while (at < bytes.size()) {
+    size_t run = at;
+    while (run < bytes.size() && Plain(static_cast<uint8_t>(bytes[run]))) ++run;
+    out_->append(bytes.data() + at, run - at);
+    if (run < bytes.size()) AppendEscapedUnit(out_, static_cast<uint8_t>(bytes[run++]));
+    at = run;
+  }
+  *out_ += '"';
 }
 
 JsonWriter& JsonWriter::ByteString(std::string_view bytes) {
@@ -98,20 +115,23 @@ JsonWriter& JsonWriter::ByteString(Bytes bytes) {
 
 JsonWriter& JsonWriter::Utf16String(const std::u16string& text) {
   BeforeValue();
-  out_ += '"';
-  for (char16_t unit : text) AppendEscapedUnit(&out_, unit);
-  out_ += '"';
+  *out_ += '"';
+  for (char16_t unit : text) AppendEscapedUnit(out_, unit);
+  *out_ += '"';
   return *this;
 }
 
 JsonWriter& JsonWriter::Hex(Bytes bytes) {
   BeforeValue();
-  out_ += '"';
+  size_t start = out_->size();
+  out_->resize(start + 2 + 2 * bytes.size);
+  char* p = &(*out_)[start];
+  *p++ = '"';
   for (size_t i = 0; i < bytes.size; ++i) {
-    out_ += kHexDigits[bytes.data[i] >> 4];
-    out_ += kHexDigits[bytes.data[i] & 15];
+    *p++ = kHexDigits[bytes.data[i] >> 4];
+    *p++ = kHexDigits[bytes.data[i] & 15];
   }
-  out_ += '"';
+  *p = '"';
   return *this;
 }
 

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "bytes.h"
 
@@ -13,6 +12,12 @@ namespace collector {
 
 class JsonWriter {
  public:
+  JsonWriter() : out_(&own_) {}
+  // Appends to `*out` instead, so that a line goes straight into a batch with no copy of its own.
+  explicit JsonWriter(std::string* out) : out_(out) {}
+  JsonWriter(const JsonWriter&) = delete;
+  JsonWriter& operator=(const JsonWriter&) = delete;
+
   JsonWriter& BeginObject();
   JsonWriter& EndObject() { return Close('}'); }
   JsonWriter& BeginArray();
@@ -31,15 +36,20 @@ class JsonWriter {
   JsonWriter& Utf16String(const std::u16string& text);
   JsonWriter& Hex(Bytes bytes);  // lower-case hex digits, two per byte
 
-  const std::string& str() const { return out_; }
+  const std::string& str() const { return *out_; }
 
  private:
+  // The collector's objects nest a few levels deep at most.
+  static constexpr int kMaxDepth = 32;
+
   void BeforeValue();
   JsonWriter& Close(char bracket);
   void AppendQuoted(std::string_view bytes);
-  std::string out_;
-  // One entry per open object or array: whether it already holds an element.
-  std::vector<bool> has_element_;
+  std::string own_;
+  std::string* out_;
+  // One bit per open object or array: whether it already holds an element.
+  uint32_t has_element_ = 0;
+  int depth_ = 0;
   bool after_key_ = false;
 };
 

@@ -12,6 +12,9 @@ constexpr uint32_t kMinidumpSignature = 0x504D444D;  // "MDMP" read as a little-
 constexpr uint32_t kThreadListStream = 3;
 constexpr uint32_t kModuleListStream = 4;
 constexpr uint32_t kExceptionStream = 6;
+constexpr uint32_t kSystemInfoStream = 7;
+constexpr uint16_t kProcessorArchitectureX86 = 0;
+constexpr uint16_t kProcessorArchitectureAmd64 = 9;
 // The crash reporter's own user streams.
 constexpr uint32_t USERSTREAM_EXTRAINFO = 0x10001;
 constexpr uint32_t USERSTREAM_SCREENSHOT = 0x10002;

@@ -2,16 +2,11 @@
 
 #include <cstring>
 
+#include "input_limits.h"
 #include "minidump_format.h"
 
 namespace collector {
 namespace {
-
-// Limits on what a hostile dump can make us hold and print: many module entries may point at the
-// same long name. Real processes stay far below them (a Windows path has at most 32767 units).
-constexpr uint64_t kMaxListEntries = 65536;
-constexpr uint32_t kMaxNameBytes = 65534;
-constexpr size_t kMaxNameBytesTotal = size_t{4} << 20;
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
               "the minidump structures are copied as they lie in the file");
@@ -58,7 +53,10 @@ class Reader {
     if (!ReadLe32(stream, 0, &count)) return Fail(std::string(what) + " list too short");
     uint64_t fit = (stream.size - 4) / sizeof(T);
     if (count > fit) Fail(std::string(what) + " list claims " + std::to_string(count) + " entries");
-    if (count > kMaxListEntries) Fail(std::string(what) + " list longer than we read");
+    if (count > kMaxListEntries && count <= fit) {
+      Fail(std::string(what) + " list of " + std::to_string(count) + " entries: read the first " +
+           std::to_string(kMaxListEntries));
+    }
     for (uint64_t i = 0; i < count && i < fit && i < kMaxListEntries; ++i) {
       T entry{};
       ReadStruct(stream, 4 + i * sizeof(T), &entry);
@@ -70,13 +68,16 @@ class Reader {
   std::u16string ReadName(uint32_t rva) {
     uint32_t length = 0;
     Bytes units;
-    if (!ReadLe32(dump_, rva, &length) || length % 2 != 0 || length > kMaxNameBytes ||
-        !Slice(dump_, uint64_t{rva} + 4, length, &units)) {
+    if (!ReadLe32(dump_, rva, &length) || length % 2 != 0 || !Slice(dump_, uint64_t{rva} + 4, length, &units)) {
       Fail("module name at " + std::to_string(rva) + " unreadable");
       return std::u16string();
     }
-    if (name_bytes_ + length > kMaxNameBytesTotal) {
-      Fail("module names longer than we read");
+    if (length > kMaxModuleNameUnits * 2) {
+      Fail("module name at " + std::to_string(rva) + " of " + std::to_string(length / 2) + " units: cut");
+      length = kMaxModuleNameUnits * 2;
+    }
+    if (name_bytes_ + length > kMaxModuleNameBytesTotal) {
+      Fail("module names longer than " + std::to_string(kMaxModuleNameBytesTotal) + " bytes together: the rest left out");
       return std::u16string();
     }
     name_bytes_ += length;
@@ -105,6 +106,7 @@ class Reader {
           info_->modules.emplace();
           ReadList<MinidumpModule>(stream, "module", [&](const MinidumpModule& m) {
             info_->modules->push_back(ReadName(m.module_name_rva));
+            info_->module_images.push_back(MinidumpModuleImage{m.base_of_image, m.size_of_image, m.time_date_stamp});
           });
         }
         break;
@@ -117,6 +119,15 @@ class Reader {
           info_->user_streams.push_back(MinidumpUserStream{entry.stream_type, stream});
         }
         break;
+      case kSystemInfoStream:
+        if (!info_->processor_architecture && StreamBytes(entry, &stream)) {
+          uint16_t architecture = 0;
+          if (stream.size >= 2) {
+            architecture = static_cast<uint16_t>(stream.data[0] | stream.data[1] << 8);
+            info_->processor_architecture = architecture;
+          }
+        }
+        break;
       default:
         break;
     }
@@ -127,12 +138,16 @@ class Reader {
     if (!ReadStruct(dump_, 0, &header)) return Fail("shorter than a minidump header");
     if (header.signature != kMinidumpSignature) return Fail("no MDMP signature");
     info_->dump_type = header.flags;
+    uint32_t streams = header.number_of_streams;
+    if (streams > kMaxStreams) {
+      Fail("stream directory of " + std::to_string(streams) + " entries: read the first " + std::to_string(kMaxStreams));
+      streams = kMaxStreams;
+    }
     Bytes directory;
-    if (!Slice(dump_, header.stream_directory_rva, uint64_t{header.number_of_streams} * sizeof(MinidumpDirectory),
-               &directory)) {
+    if (!Slice(dump_, header.stream_directory_rva, uint64_t{streams} * sizeof(MinidumpDirectory), &directory)) {
       return Fail("stream directory lies outside the file");
     }
-    for (uint32_t i = 0; i < header.number_of_streams; ++i) {
+    for (uint32_t i = 0; i < streams; ++i) {
       MinidumpDirectory entry{};
       ReadStruct(directory, uint64_t{i} * sizeof entry, &entry);
       info_->stream_types.push_back(entry.stream_type);

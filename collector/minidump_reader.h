@@ -1,5 +1,5 @@
 // Reading of the parts of a Windows minidump that a crash report shows: the stream directory, the
-// exception, the threads, the modules and the crash reporter's user streams. Pure and
+// exception, the threads, the modules, the processor and the crash reporter's user streams. Pure and
 // bounds-checked: the minidump comes from the network and may be cut or damaged.
 #pragma once
 
@@ -23,6 +23,12 @@ struct MinidumpUserStream {
   Bytes data;  // points into the minidump
 };
 
+struct MinidumpModuleImage {
+  uint64_t base = 0;
+  uint32_t size = 0;
+  uint32_t time_stamp = 0;
+};
+
 struct MinidumpInfo {
   // The header and directory are sound and every stream read here lay inside the file.
   bool valid = false;
@@ -32,6 +38,8 @@ struct MinidumpInfo {
   std::optional<MinidumpException> exception;
   std::optional<std::vector<uint32_t>> thread_ids;
   std::optional<std::vector<std::u16string>> modules;
+  std::vector<MinidumpModuleImage> module_images;  // beside `modules`, entry for entry
+  std::optional<uint16_t> processor_architecture;  // SYSTEM_INFO's: 0 x86, 9 amd64
   std::vector<MinidumpUserStream> user_streams;  // types 0x10001 to 0x10005, first of each type
 };
 

@@ -66,7 +66,8 @@ PackageResult ReadPackage(Bytes package, size_t max_minidump_bytes) {
       return result;
     }
     if (result.minidump.size() + kPieceSize > max_minidump_bytes) {
-      result.error = chunk_prefix + "minidump too large";
+      result.error = chunk_prefix + "minidump too large: inflated no more than " + std::to_string(max_minidump_bytes) +
+                     " bytes";
       return result;
     }
     std::string problem = InflateChunk(chunk, &result.minidump);

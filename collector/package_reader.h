@@ -9,14 +9,13 @@
 #include <vector>
 
 #include "bytes.h"
+#include "input_limits.h"
 
 namespace collector {
 
 constexpr size_t kPackageHeaderSize = 5;  // magic and version
 constexpr uint8_t kPackageVersion = 1;
 constexpr size_t kPieceSize = 131072;  // the sender compresses the minidump in pieces of this size
-// No sane minidump gets near this; it bounds what a hostile package can make us allocate.
-constexpr size_t kMaxMinidumpBytes = size_t{256} << 20;
 
 struct PackageResult {
   bool header_ok = false;
@@ -26,6 +25,7 @@ struct PackageResult {
   std::string error;  // empty when the package was sound as far as it went
 };
 
-PackageResult ReadPackage(Bytes package, size_t max_minidump_bytes = kMaxMinidumpBytes);
+// Inflates no more than `max_minidump_bytes`: the chunks past that are left, and said so in `error`.
+PackageResult ReadPackage(Bytes package, size_t max_minidump_bytes = kDefaultNetworkDumpBytes);
 
 }  // namespace collector

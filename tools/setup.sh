@@ -8,7 +8,9 @@ packages=(
   wine64 xvfb xauth x11-utils
   locales fonts-wqy-microhei imagemagick
   qemu-system-x86 debootstrap  # the emulated machine that runs the win32 build (tools/emu32)
-  llvm nlohmann-json3-dev libcli11-dev  # the collector's crash analysis: llvm-symbolizer, JSON, command line
+  # the collector: its store, pages, command line, crash analysis (llvm-symbolizer), fuzzers, and
+  # the browser its pages are tested in
+  pkg-config libsqlite3-dev libcpp-httplib-dev libcli11-dev nlohmann-json3-dev llvm libclang-rt-14-dev chromium
   clang lld  # MSVC import libraries and MSVC-style hosts (lld-link), the analysis tests' PDB sample
 )
 missing=()

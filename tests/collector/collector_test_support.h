@@ -94,6 +94,38 @@ inline Buffer BuildPackage(const Buffer& dump) {
   return package;
 }
 
+// The package as it would be cut by the client: whole chunks while they fit in `limit` bytes.
+inline Buffer CutPackage(const Buffer& package, size_t limit) {
+  return Buffer(package.begin(), package.begin() + static_cast<std::ptrdiff_t>(std::min(limit, package.size())));
+}
+
+struct DirectoryEntry {
+  uint32_t type, size, rva;
+};
+
+// A minidump of `total` bytes: the header, a directory of `entries` right behind it (which may
+// claim more entries than listed, through `claimed_count`), then zeros. Streams are placed by
+// the caller through their rva, anywhere in the zeros.
+inline Buffer SyntheticMinidump(const std::vector<DirectoryEntry>& entries, size_t total, uint32_t claimed_count = 0) {
+  Buffer b;
+  PutLe32(&b, 0x504D444D);  // "MDMP"
+  PutLe32(&b, 0xA793);
+  PutLe32(&b, claimed_count ? claimed_count : static_cast<uint32_t>(entries.size()));
+  PutLe32(&b, 32);  // the directory follows the 32-byte header
+  for (int i = 0; i < 4; ++i) PutLe32(&b, 0);
+  for (const DirectoryEntry& e : entries) {
+    PutLe32(&b, e.type);
+    PutLe32(&b, e.size);
+    PutLe32(&b, e.rva);
+  }
+  if (b.size() < total) b.resize(total, 0);
+  return b;
+}
+
+inline void PutLe32At(Buffer* b, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) (*b)[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
 inline Buffer ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return Buffer(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

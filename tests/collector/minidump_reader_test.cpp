@@ -42,8 +42,6 @@ uint32_t Le32At(const Buffer& b, size_t at) {
   return v;
 }
 
-void PutLe32At(Buffer* b, size_t at, uint32_t v) { std::memcpy(b->data() + at, &v, 4); }
-
 // Everything the reader hands out must point inside the dump it was given.
 void ExpectInside(const MinidumpInfo& info, const Buffer& dump) {
   for (const MinidumpUserStream& s : info.user_streams) {
@@ -118,7 +116,7 @@ TEST(CollectorMinidump, DamagedDumps) {
       {"31 bytes", [](Buffer* d) { d->resize(31); }, "shorter than a minidump header"},
       {"no signature", [](Buffer* d) { (*d)[0] = 'X'; }, "no MDMP signature"},
       {"directory outside", [](Buffer* d) { PutLe32At(d, 12, 0xFFFFFFF0); }, "stream directory lies outside"},
-      {"huge stream count", [](Buffer* d) { PutLe32At(d, 8, 0x40000000); }, "stream directory lies outside"},
+      {"huge stream count", [](Buffer* d) { PutLe32At(d, 8, 0x40000000); }, "stream directory of 1073741824 entries"},
       {"thread list outside",
        [](Buffer* d) { Entry(d, kThreadListStream)->location.rva = static_cast<uint32_t>(d->size()); },
        "stream 3 lies outside"},

@@ -26,6 +26,34 @@ TEST(CollectorOptions, Defaults) {
   EXPECT_FALSE(o.raw);
   EXPECT_EQ(o.exit_after, 0u);
   EXPECT_EQ(o.idle_timeout, 0);
+  EXPECT_EQ(o.db_path, "collected/collector.db");
+  EXPECT_FALSE(o.http);
+  EXPECT_EQ(o.limits.max_dump_bytes, collector::kDefaultNetworkDumpBytes);
+}
+
+TEST(CollectorOptions, ServiceOptions) {
+  Options o;
+  ASSERT_TRUE(Parse({"--out", "/tmp/x", "--http", "8080", "--symbols", "/syms", "--max-dump-mib", "2",
+                     "--disk-budget-mib", "10", "--sender-crashes-per-minute", "3", "--sender-mib-per-minute", "0.5"},
+                    &o));
+  EXPECT_EQ(o.db_path, "/tmp/x/collector.db");
+  EXPECT_TRUE(o.http);
+  EXPECT_EQ(o.http_address, "127.0.0.1");  // loopback unless an address is given
+  EXPECT_EQ(o.http_port, 8080);
+  EXPECT_EQ(o.symbols_dir, "/syms");
+  EXPECT_EQ(o.limits.max_dump_bytes, 2u << 20);
+  EXPECT_EQ(o.limits.disk_budget_bytes, 10u << 20);
+  EXPECT_EQ(o.limits.sender.crash_packages_per_minute, 3);
+  EXPECT_EQ(o.limits.sender.saved_bytes_per_minute, 0.5);
+  Options ingest;
+  ASSERT_TRUE(Parse({"--ingest", "TempDump.vgz", "--machine", "0123456789ABCDEF", "--db", "/tmp/s.db",
+                     "--http", "0.0.0.0:80"},
+                    &ingest));
+  EXPECT_EQ(ingest.ingest_file, "TempDump.vgz");
+  EXPECT_EQ(ingest.ingest_machine, "0123456789ABCDEF");
+  EXPECT_EQ(ingest.db_path, "/tmp/s.db");
+  EXPECT_EQ(ingest.http_address, "0.0.0.0");
+  EXPECT_EQ(ingest.limits.max_dump_bytes, collector::kDefaultIngestDumpBytes);  // a mailed package comes whole
 }
 
 TEST(CollectorOptions, EveryOption) {
@@ -46,6 +74,9 @@ TEST(CollectorOptions, BadCommandLines) {
       {"--exit-after", "0"},  {"--exit-after", "3x"},      {"--idle-timeout", "0"},
       {"--idle-timeout", "nan"}, {"--idle-timeout", "-1"}, {"--out", ""},
       {"--verbose"},
+      {"--http", "localhost:80"}, {"--http", "99999"}, {"--machine", "0123456789ABCDEF"},
+      {"--ingest", "x", "--machine", "0123456789abcdef"}, {"--ingest", "x", "--machine", "12"},
+      {"--max-dump-mib", "0"}, {"--no-store", "--db", "x"}, {"--sender-crashes-per-minute", "-1"},
   };
   for (const auto& args : bad) {
     Options o;

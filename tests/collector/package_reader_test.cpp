@@ -118,7 +118,7 @@ TEST(CollectorPackage, DamagedPackages) {
     EXPECT_EQ(r.minidump.size(), c.chunks * 131072) << c.name;
   }
   PackageResult limited = ReadPackage(View(good), 131072);
-  EXPECT_EQ(limited.error, "chunk 2: minidump too large");
+  EXPECT_EQ(limited.error.rfind("chunk 2: minidump too large", 0), 0u) << limited.error;
   EXPECT_EQ(limited.chunks, 1u);
 }
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <memory>
 #include <random>
 
 #include "datagram_decoder.h"
@@ -25,8 +26,17 @@ class CollectorSession : public ::testing::Test {
   }
   void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
 
-  Session MakeSession(bool raw = false) {
-    return Session(dir_, raw, [this](const std::string& line) { lines_.push_back(line); });
+  // Crash packages are processed at once, on the test's thread, as the crash worker would.
+  Session MakeSession(bool raw = false, const Limits& limits = Limits()) {
+    processor_ = std::make_unique<CrashProcessor>(CrashSettings{dir_, limits.max_dump_bytes, {}, ""}, nullptr, nullptr);
+    SessionOutputs outputs;
+    outputs.emit = [this](std::string_view line) { lines_.emplace_back(line); };
+    outputs.store = [this](StoredReport&& row) { rows_.push_back(std::move(row)); };
+    outputs.crash = [this](CrashJob&& job) {
+      lines_.push_back(processor_->Process(job));
+      return true;
+    };
+    return Session(dir_, raw, limits, nullptr, std::move(outputs));
   }
 
   static bool Contains(const std::string& line, const std::string& part) {
@@ -35,15 +45,19 @@ class CollectorSession : public ::testing::Test {
 
   std::string dir_;
   std::vector<std::string> lines_;
+  std::vector<StoredReport> rows_;
+  std::unique_ptr<CrashProcessor> processor_;
 };
+
+constexpr uint32_t kSender = 0x7F000001;
 
 }  // namespace
 
 TEST_F(CollectorSession, LinesForEachKind) {
   Session session = MakeSession(true);
   Buffer counter = EncodeDatagram(Header(), NumbersPayload({{0x00140005, 1000}, {0xFFFFFFFF, 0x80000000}}));
-  session.Handle(View(counter));
-  session.Handle(View(EncodeDatagram(WithKind(KIND_TEXT), DataPayload(0x00140012, Buffer{'i', 'd', '=', 0xB5, '"'}))));
+  session.Handle(View(counter), kSender, 1e9);
+  session.Handle(View(EncodeDatagram(WithKind(KIND_TEXT), DataPayload(0x00140012, Buffer{'i', 'd', '=', 0xB5, '"'}))), kSender, 1e9);
   ASSERT_EQ(lines_.size(), 2u);
   EXPECT_EQ(lines_[0],
             R"({"event":"datagram","size":51,"protocol":1,"kind":"numbers","machine_id":"0123456789ABCDEF",)"
@@ -53,26 +67,37 @@ TEST_F(CollectorSession, LinesForEachKind) {
             R"("raw_hex":"0000000100000001303132333435363738394142434445460001)"
             R"(2c001400070000001000140005000003e8ffffffff80000000"})");
   EXPECT_TRUE(Contains(lines_[1], R"("kind":"text")"));
+  // The store gets one row per record: two numbers and the text, each with the header's fields.
+  ASSERT_EQ(rows_.size(), 3u);
+  EXPECT_EQ(rows_[1].wire_key, 0xFFFFFFFFu);
+  EXPECT_EQ(rows_[1].value, 0x80000000u);
+  EXPECT_EQ(rows_[2].text, "id=\xB5\"");
+  EXPECT_EQ(std::string(rows_[2].machine_id), "0123456789ABCDEF");
+  EXPECT_EQ(rows_[2].sender, kSender);
+  EXPECT_EQ(rows_[0].identity4, 300);
   EXPECT_TRUE(Contains(lines_[1], R"("records":[{"wire_key":1310738,"scope":20,"key":18,"length":5,"text":"id=\u00b5\""}])"));
 }
 
 TEST_F(CollectorSession, InvalidDatagramsAreCountedAndNeverStopTheSession) {
   Session session = MakeSession();
-  session.Handle(View(Buffer{1, 2, 3}));
-  session.Handle(View(EncodeDatagram(WithKind(9), NumbersPayload({{1, 1}}))));
-  session.Handle(View(EncodeDatagram(Header(), NumbersPayload({{1, 1}}))));
+  session.Handle(View(Buffer{1, 2, 3}), kSender, 1e9);
+  session.Handle(View(EncodeDatagram(WithKind(9), NumbersPayload({{1, 1}}))), kSender, 1e9);
+  session.Handle(View(EncodeDatagram(Header(), NumbersPayload({{1, 1}}))), kSender, 1e9);
   ASSERT_EQ(lines_.size(), 3u);
   EXPECT_EQ(lines_[0], R"({"event":"invalid","size":3,"reason":"short header","invalid_count":1})");
   EXPECT_EQ(lines_[1], R"({"event":"invalid","size":43,"reason":"kind","invalid_count":2})");
   EXPECT_TRUE(Contains(lines_[2], R"("event":"datagram")"));
   EXPECT_EQ(session.invalid_count(), 2u);
+  ASSERT_EQ(rows_.size(), 3u);
+  EXPECT_STREQ(rows_[1].invalid_reason, "kind");
+  EXPECT_EQ(rows_[1].size, 43u);
 }
 
 TEST_F(CollectorSession, BlobsAreSavedAndNamedInTheirLine) {
   Session session = MakeSession();
   Buffer blob = {'a', 'b', 'c'};
-  session.Handle(View(EncodeDatagram(WithKind(KIND_BLOB), DataPayload(7, blob))));
-  session.Handle(View(EncodeDatagram(WithKind(KIND_BLOB), DataPayload(7, Buffer(64512, 0x42)))));
+  session.Handle(View(EncodeDatagram(WithKind(KIND_BLOB), DataPayload(7, blob))), kSender, 1e9);
+  session.Handle(View(EncodeDatagram(WithKind(KIND_BLOB), DataPayload(7, Buffer(64512, 0x42)))), kSender, 1e9);
   ASSERT_EQ(lines_.size(), 2u);
   // FNV-1a 64 of "abc" is e71fa2190541574b.
   EXPECT_TRUE(Contains(lines_[0], R"("length":3,"fnv1a64":"e71fa2190541574b","file":")" + dir_ + "/blob-1.bin\""));
@@ -86,7 +111,7 @@ TEST_F(CollectorSession, DumpPackageBecomesAReportFolder) {
   ASSERT_LT(package.size(), 64512u);
   ASSERT_EQ(mkdir((dir_ + "/report-1").c_str(), 0755), 0);  // left by an earlier run: not touched
   Session session = MakeSession();
-  session.Handle(View(EncodeDatagram(WithKind(KIND_BLOB), DataPayload(0x00140011, package))));
+  session.Handle(View(EncodeDatagram(WithKind(KIND_BLOB), DataPayload(0x00140011, package))), kSender, 1e9);
   ASSERT_EQ(lines_.size(), 2u);
   const std::string& report = lines_[1];
   const std::string folder = dir_ + "/report-2";
@@ -95,7 +120,7 @@ TEST_F(CollectorSession, DumpPackageBecomesAReportFolder) {
                                    R"(,"minidump_valid":true,"exception":{"thread_id":)"));
   EXPECT_TRUE(Contains(report, R"("user_info1":"I pressed fire","user_info2":"","user_info3":"\u00d3\u00ce)"));
   EXPECT_TRUE(Contains(report, R"("screenshot":{"bytes":729,"file":")" + folder +
-                                   R"(/screenshot.jpg","jpeg_width":37,"jpeg_height":23}})"));
+                                   R"(/screenshot.jpg","jpeg_width":37,"jpeg_height":23})"));
   EXPECT_FALSE(Contains(report, R"("error")"));
   EXPECT_EQ(ReadFile(folder + "/package.vgz"), package);
   EXPECT_EQ(ReadFile(folder + "/minidump.dmp"), dump);
@@ -117,7 +142,7 @@ TEST_F(CollectorSession, CutPackageIsReportedAsTruncated) {
   ASSERT_GT(package.size(), 64512u);
   package.resize(64512);
   Session session = MakeSession();
-  session.Handle(View(EncodeDatagram(WithKind(KIND_BLOB), DataPayload(17, package))));
+  session.Handle(View(EncodeDatagram(WithKind(KIND_BLOB), DataPayload(17, package))), kSender, 1e9);
   ASSERT_EQ(lines_.size(), 2u);
   const std::string& report = lines_[1];
   EXPECT_TRUE(Contains(report, R"("package_bytes":64512,"truncated":true,"chunks":1,"minidump_bytes":131072,)"
@@ -130,12 +155,12 @@ TEST_F(CollectorSession, CutPackageIsReportedAsTruncated) {
 
 TEST_F(CollectorSession, GarbageUnderTheDumpKeyIsStillReported) {
   Session session = MakeSession();
-  session.Handle(View(EncodeDatagram(WithKind(KIND_BLOB), DataPayload(0x00140011, Buffer{'n', 'o', 'p', 'e', '!', '!'}))));
+  session.Handle(View(EncodeDatagram(WithKind(KIND_BLOB), DataPayload(0x00140011, Buffer{'n', 'o', 'p', 'e', '!', '!'}))), kSender, 1e9);
   ASSERT_EQ(lines_.size(), 2u);
   EXPECT_TRUE(Contains(lines_[1], R"("package_bytes":6,"truncated":false,"chunks":0,"minidump_bytes":0,)"
                                   R"("minidump_valid":false,"error":"package: bad magic"})"))
       << lines_[1];
   // A text under key 17 is only a text.
-  session.Handle(View(EncodeDatagram(WithKind(KIND_TEXT), DataPayload(17, Buffer{'x'}))));
+  session.Handle(View(EncodeDatagram(WithKind(KIND_TEXT), DataPayload(17, Buffer{'x'}))), kSender, 1e9);
   EXPECT_EQ(lines_.size(), 3u);
 }

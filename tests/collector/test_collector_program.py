@@ -12,7 +12,9 @@ import subprocess
 import sys
 import tempfile
 import time
+import sqlite3
 import unittest
+import urllib.request
 import zlib
 
 COLLECTOR = None
@@ -141,10 +143,12 @@ class CollectorProgram(unittest.TestCase):
         c = self.start("--exit-after", "2")
         c.send(data(4, 0x00140011, pkg[:64512]))
         c.send(data(4, 0x00140011, package(dump)))
-        for expect_truncated in (True, False):
-            self.assertEqual(c.line()["event"], "datagram")
-            report = c.line()
-            self.assertEqual(report["event"], "crash_report")
+        # Each crash_report line comes after its datagram's line, once the crash worker is done.
+        lines = [c.line() for _ in range(4)]
+        self.assertEqual(lines[0]["event"], "datagram")
+        reports = [line for line in lines if line["event"] == "crash_report"]
+        self.assertEqual(len(reports), 2)
+        for expect_truncated, report in zip((True, False), reports):
             self.assertEqual(report["truncated"], expect_truncated)
             self.assertEqual(report["chunks"], 1 if expect_truncated else 2)
             with open(os.path.join(report["dir"], "report.json")) as f:
@@ -157,6 +161,76 @@ class CollectorProgram(unittest.TestCase):
         with open(os.path.join(report["dir"], "minidump.dmp"), "rb") as f:
             self.assertEqual(f.read(), dump)
         self.assertEqual(c.wait(), 0)
+
+    def test_store_and_pages(self):
+        with open(os.path.join(DATA, "crash.dmp"), "rb") as f:
+            dump = f.read()
+        c = self.start("--http", "127.0.0.1:0")
+        http = c.line()
+        self.assertEqual((http["event"], http["address"]), ("http", "127.0.0.1"))
+        profile = b"id=89ABCDEF01234567&cname=Test CPU&mem1=1024"
+        c.send(data(2, 0x00140012, profile))
+        c.send(numbers((0x00140064, 7), (0x00140065, 8)))
+        c.send(data(4, 0x00140011, package(dump)))
+        lines = [c.line() for _ in range(4)]
+        report = [line for line in lines if line["event"] == "crash_report"][0]
+        self.assertEqual(report["crash_id"], 1)
+        self.assertEqual(report["page"], "http://127.0.0.1:%d/crash/1" % http["port"])
+        self.assertIn("EXCEPTION_ACCESS_VIOLATION", report["signature"])
+        with urllib.request.urlopen(report["page"], timeout=10) as page:
+            html = page.read().decode("utf-8")
+        self.assertIn("EXCEPTION_ACCESS_VIOLATION", html)
+        self.assertIn("Test CPU", html)  # the hardware profile of the same machine
+        self.assertIn("I pressed fire", html)
+        with urllib.request.urlopen(report["page"] + "/screenshot.jpg", timeout=10) as shot:
+            self.assertEqual(shot.read()[:2], b"\xff\xd8")
+        c.proc.send_signal(signal.SIGTERM)
+        self.assertEqual(c.wait(), 0)
+        db = sqlite3.connect(os.path.join(c.out, "collector.db"))
+        self.addCleanup(db.close)
+        rows = db.execute("SELECT kind, key, value, text FROM reports ORDER BY id").fetchall()
+        self.assertEqual(rows, [("text", 18, None, profile), ("number", 100, 7, None), ("number", 101, 8, None),
+                                ("blob", 17, None, None)])
+        self.assertEqual(db.execute("SELECT machine_id, signature FROM crashes").fetchall(),
+                         [("89ABCDEF01234567", report["signature"])])
+
+    def test_ingest_a_mailed_package_or_minidump(self):
+        with open(os.path.join(DATA, "crash.dmp"), "rb") as f:
+            dump = f.read()
+        work = tempfile.mkdtemp(prefix="collector_ingest_")
+        self.addCleanup(shutil.rmtree, work, True)
+        vgz, dmp = os.path.join(work, "TempDump.vgz"), os.path.join(work, "TempDump.dmp")
+        whole = dump + bytes(131072 * 3) + os.urandom(131072)  # more than one datagram could carry, packed
+        with open(vgz, "wb") as f:
+            f.write(package(whole))
+        with open(dmp, "wb") as f:
+            f.write(dump)
+        out = os.path.join(work, "out")
+        for path, machine in ((vgz, "0123456789ABCDEF"), (dmp, None)):
+            argv = [COLLECTOR, "--ingest", path, "--out", out] + (["--machine", machine] if machine else [])
+            r = subprocess.run(argv, capture_output=True, timeout=LIMIT)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            report = json.loads(r.stdout.decode("ascii"))
+            self.assertEqual(report["event"], "crash_report")
+            self.assertTrue(report["minidump_valid"])
+            self.assertFalse(report["truncated"])
+            self.assertEqual(report["exception"]["code"], 0xC0000005)
+        db = sqlite3.connect(os.path.join(out, "collector.db"))
+        self.addCleanup(db.close)
+        rows = db.execute("SELECT source, machine_id, minidump_bytes, identity3 FROM crashes ORDER BY id").fetchall()
+        self.assertEqual(rows, [("ingest", "0123456789ABCDEF", len(whole), None),
+                                ("ingest", "", len(dump), None)])
+        with open(os.path.join(out, "report-1", "minidump.dmp"), "rb") as f:
+            self.assertEqual(f.read(), whole)
+        r = subprocess.run([COLLECTOR, "--ingest", os.path.join(work, "missing"), "--out", out], capture_output=True,
+                           timeout=LIMIT)
+        self.assertEqual(r.returncode, 2)
+        with open(os.path.join(work, "garbage"), "wb") as f:
+            f.write(b"not a dump at all")
+        r = subprocess.run([COLLECTOR, "--ingest", os.path.join(work, "garbage"), "--out", out], capture_output=True,
+                           timeout=LIMIT)
+        self.assertEqual(r.returncode, 2)
+        self.assertIn(b"neither a dump package", r.stderr)
 
     def test_idle_timeout_and_signals_end_with_status_0(self):
         c = self.start("--idle-timeout", "0.5")
