@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bytes.h"
+#include "input_limits.h"
 #include "package_reader.h"
 
 namespace collector {
@@ -21,6 +22,7 @@ struct PackagePrefix {
   std::string error;  // empty when the package was sound as far as it went
 };
 
-PackagePrefix InflatePackagePrefix(Bytes package, size_t max_minidump_bytes = kMaxMinidumpBytes);
+// A file a player sent is read whole, as --ingest reads it.
+PackagePrefix InflatePackagePrefix(Bytes package, size_t max_minidump_bytes = kDefaultIngestDumpBytes);
 
 }  // namespace collector
