@@ -6,7 +6,8 @@
 // 64512 bytes and so no package of these sizes.
 //
 //   wire_bench [--trials 100] [--sizes 102400,1048576,8388608] [--losses 0.01,0.03,0.05]
-//              [--duplicate 0.01] [--reorder 0.05] [--burst 1] [--rate 40] [--relay PATH]
+//              [--duplicate 0.01] [--reorder 0.05] [--burst 1] [--rate 40] [--stripe-blocks 8]
+//              [--relay PATH]
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -62,6 +63,7 @@ struct BenchOptions {
   double burst = 1.0;
   double rate_mb = 40.0;  // megabytes per second: loopback, not a player's uplink
   std::string relay;
+  FecParams params = kPackagePartParams;
 };
 
 struct Row {
@@ -180,10 +182,10 @@ Row RunRow(const BenchOptions& options, size_t size, double loss, uint64_t seed)
     const uint32_t crash_id = uint32_t(trial + 1);
     const std::vector<uint8_t> package = RandomPackage(size, uint32_t(seed * 1000 + trial));
     const uint64_t encode_start = NowUs();
-    const std::vector<std::vector<uint8_t>> datagrams = EncodePackageParts(package, kPackagePartParams, who, crash_id);
+    const std::vector<std::vector<uint8_t>> datagrams = EncodePackageParts(package, options.params, who, crash_id);
     encode_us += NowUs() - encode_start;
     FecLayout layout;
-    MakeFecLayout(kPackagePartParams, uint32_t(size), &layout);
+    MakeFecLayout(options.params, uint32_t(size), &layout);
     receiver.Begin(&reassembler, crash_id, layout.symbol_count);
     SendPacing pacing = StartPacing(uint64_t(options.rate_mb * 1e6), NowUs());
     uint64_t bytes = 0;
@@ -221,6 +223,13 @@ std::string SizeText(size_t size) {
   return text;
 }
 
+std::string LossText(double burst) {
+  if (burst <= 1.0) return "independent";
+  char text[64];
+  std::snprintf(text, sizeof text, "in runs of %.1f on average", burst);
+  return text;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -235,14 +244,17 @@ int main(int argc, char** argv) {
   app.add_option("--burst", options.burst, "mean length of a run of losses (1: independent)");
   app.add_option("--rate", options.rate_mb, "sending rate, megabytes per second");
   app.add_option("--relay", options.relay, "the lossy_relay program");
+  int stripe_blocks = options.params.stripe_blocks;
+  app.add_option("--stripe-blocks", stripe_blocks, "blocks a stripe (1: no interleaving)")
+      ->check(CLI::Range(1, kMaxStripeBlocks));
   CLI11_PARSE(app, argc, argv);
+  options.params.stripe_blocks = uint8_t(stripe_blocks);
 
-  std::printf("Whole packages through the lossy relay: library parameters (%u-byte symbols, blocks of %u sources "
-              "+ %u%% repairs, %u blocks a stripe), relay repeats %.0f%% and holds back %.0f%%, losses %s\n",
-              kPackagePartParams.symbol_size, kPackagePartParams.block_symbols, kPackagePartParams.repair_percent,
-              kPackagePartParams.stripe_blocks, options.duplicate * 100, options.reorder * 100,
-              options.burst > 1 ? ("in runs of " + std::to_string(options.burst) + " on average").c_str()
-                                : "independent");
+  std::printf("Whole packages through the lossy relay: %u-byte symbols, blocks of %u sources + %u%% repairs, %u "
+              "blocks a stripe; the relay repeats %.0f%% and holds back %.0f%%, losses %s\n",
+              options.params.symbol_size, options.params.block_symbols, options.params.repair_percent,
+              options.params.stripe_blocks, options.duplicate * 100, options.reorder * 100,
+              LossText(options.burst).c_str());
   std::printf("%-8s %5s %7s %6s %6s %14s %12s %8s %10s %9s %12s\n", "package", "loss", "trials", "whole", "wrong",
               "without_repair", "key17_today", "extra", "datagrams", "relay_in", "collector_ms");
   int status = 0;

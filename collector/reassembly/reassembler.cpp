@@ -87,9 +87,22 @@ void Reassembler::Remember(std::map<uint32_t, uint64_t>& memory, uint32_t crash_
   }
 }
 
+Reassembler::Sender* Reassembler::FindSender(const std::string& machine_id) {
+  auto it = senders_.find(machine_id);
+  if (it != senders_.end()) return &it->second;
+  if (senders_.size() >= limits_.max_senders) return nullptr;
+  return &senders_[machine_id];
+}
+
 void Reassembler::AcceptSummary(const DatagramHeaderView& header, const CrashSummary& summary, uint64_t now_ms,
                                 AcceptResult* result) {
-  Sender& sender = senders_[header.machine_id];
+  Sender* found = FindSender(header.machine_id);
+  if (!found) {
+    result->invalid_reason = "too many senders";
+    result->summary.reset();
+    return;
+  }
+  Sender& sender = *found;
   const bool seen = sender.summaries.count(summary.crash_id) != 0;
   Remember(sender.summaries, summary.crash_id, now_ms);
   if (seen) {
@@ -107,7 +120,12 @@ void Reassembler::AcceptSummary(const DatagramHeaderView& header, const CrashSum
 void Reassembler::AcceptPart(const DatagramHeaderView& header, const PackagePart& part, uint64_t now_ms,
                              AcceptResult* result) {
   const std::string machine_id = header.machine_id;
-  Sender& sender = senders_[machine_id];
+  Sender* found = FindSender(machine_id);
+  if (!found) {
+    result->invalid_reason = "too many senders";
+    return;
+  }
+  Sender& sender = *found;
   auto finished = sender.finished.find(part.crash_id);
   if (finished != sender.finished.end()) {
     finished->second = now_ms;

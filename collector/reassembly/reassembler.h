@@ -29,6 +29,8 @@ struct ReassemblyLimits {
   // A crashing game restarted and crashing again may have a few packages on the way at once.
   size_t max_open_packages_per_sender = 4;
   size_t max_total_bytes = size_t{1} << 30;
+  // Machines remembered at once; each costs little, but machine identifiers cost nothing to forge.
+  size_t max_senders = 65536;
   // The sender paces steadily, a datagram every 75 ms even at the slowest rate it allows (16 KB/s),
   // so half a minute of silence means it has stopped: its process ended or its network went away.
   uint64_t give_up_after_ms = 30000;
@@ -66,7 +68,9 @@ struct PackageEvent {
 };
 
 struct AcceptResult {
-  const char* invalid_reason = nullptr;  // the datagram was refused (the decoders' reasons)
+  // Why the datagram was refused: the decoders' reasons, "kind" for the other kinds, "package too
+  // large", "too many senders". Null when it was taken.
+  const char* invalid_reason = nullptr;
   bool repeated = false;                 // a summary or part already reported
   std::optional<SummaryEvent> summary;
   std::vector<PackageEvent> packages;    // completed, or given up to make room
@@ -98,6 +102,8 @@ class Reassembler {
   struct OpenPackage;
   struct Sender;
 
+  // The sender's state, or null when a new one would pass max_senders.
+  Sender* FindSender(const std::string& machine_id);
   void AcceptSummary(const DatagramHeaderView& header, const CrashSummary& summary, uint64_t now_ms,
                      AcceptResult* result);
   void AcceptPart(const DatagramHeaderView& header, const PackagePart& part, uint64_t now_ms, AcceptResult* result);

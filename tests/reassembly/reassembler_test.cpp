@@ -321,6 +321,28 @@ TEST(Reassembler, MemoryIsBoundedPerSender) {
   EXPECT_STREQ(reassembler.Accept(huge[0].data(), huge[0].size(), ++now).invalid_reason, "package too large");
 }
 
+TEST(Reassembler, ForgedMachineIdentifiersCannotGrowItsMemory) {
+  ReassemblyLimits limits;
+  limits.max_senders = 2;
+  Reassembler reassembler(limits);
+  const char* ids[] = {"00000000000000A1", "00000000000000A2", "00000000000000A3"};
+  const std::vector<uint8_t> package = RandomPackage(5000, 1);
+  for (int i = 0; i < 3; ++i) {
+    const Datagrams d = EncodePackageParts(package, kPackagePartParams, DatagramIdentity{ids[i], 1, 2, 3}, 1);
+    const char* reason = reassembler.Accept(d[0].data(), d[0].size(), 1).invalid_reason;
+    if (i < 2) {
+      EXPECT_EQ(reason, nullptr);
+    } else {
+      EXPECT_STREQ(reason, "too many senders");
+    }
+  }
+  EXPECT_EQ(reassembler.stats().senders, 2u);
+  // Once the machines are forgotten there is room again.
+  EXPECT_EQ(reassembler.Expire(1 + limits.give_up_after_ms).size(), 2u);
+  reassembler.Expire(1 + limits.give_up_after_ms + limits.remember_ms);
+  EXPECT_EQ(reassembler.stats().senders, 0u);
+}
+
 TEST(Reassembler, SummariesAreReportedOnce) {
   CrashSummary summary{};
   summary.architecture = kArchitectureX64;
