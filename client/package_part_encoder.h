@@ -16,9 +16,9 @@
 // more bytes and survives 1% loss with a wide margin (docs/protocol.md has the figures). Eight
 // blocks per stripe spread a burst of up to eight losses over eight blocks.
 constexpr FecParams kPackagePartParams = {kMaxPartSymbolSize, 232, 8, 8};
-constexpr int kMaxStripeBlocks = 8;
-constexpr int kMaxRepairPerBlock = (232 * 8 + 99) / 100;
-static_assert(kPackagePartParams.stripe_blocks <= kMaxStripeBlocks, "");
+// The memory holds the library's parameters' stripe, and no more.
+constexpr int kMaxStripeBlocks = kPackagePartParams.stripe_blocks;
+constexpr int kMaxRepairPerBlock = (kPackagePartParams.block_symbols * kPackagePartParams.repair_percent + 99) / 100;
 
 // The repair symbols of one stripe, being summed while its sources go out, and the symbol just read.
 struct PackagePartMemory {
