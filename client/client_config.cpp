@@ -27,6 +27,15 @@ ServerEntry ParsePiece(const char* begin, const char* end, int default_port) {
   return entry;
 }
 
+// A positive number of kilobytes within [low, high]; the default for zero, negative or no number.
+uint32_t ParseKilobytes(const char* text, const char* default_text, int32_t low, int32_t high) {
+  int32_t value = ParseConfigInt(text);
+  if (value <= 0) value = ParseConfigInt(default_text);
+  if (value < low) value = low;
+  if (value > high) value = high;
+  return uint32_t(value) * 1024u;
+}
+
 }  // namespace
 
 int32_t ParseConfigInt(const char* text) {
@@ -66,9 +75,17 @@ void ParseClientConfig(const ConfigValues& values, ClientConfig& out) {
   out.chosen_port = int16_t(uint16_t(default_port));  // what an empty list leaves behind
   out.cycle_gather = ParseConfigInt(values.cycle_gather);
   out.send_attempts = ParseConfigInt(values.repeat_send) != 0 ? 5 : 1;
+  out.crash_summary = ParseConfigInt(values.crash_summary) != 0;
+  out.crash_package_whole = ParseConfigInt(values.crash_package_whole) != 0;
+  out.crash_package_rate = ParseKilobytes(values.crash_package_rate, kDefaultCrashPackageRateText,
+                                          kMinCrashPackageRateKb, kMaxCrashPackageRateKb);
+  out.crash_package_limit = ParseKilobytes(values.crash_package_limit, kDefaultCrashPackageLimitText,
+                                           kMinCrashPackageLimitKb, kMaxCrashPackageLimitKb);
 }
 
 ConfigValues DefaultConfigValues() {
-  return ConfigValues{kDefaultServerPortText, kDefaultServerHostText, kDefaultCycleGatherText,
-                      kDefaultRepeatSendText};
+  return ConfigValues{kDefaultServerPortText,        kDefaultServerHostText,
+                      kDefaultCycleGatherText,       kDefaultRepeatSendText,
+                      kDefaultCrashSummaryText,      kDefaultCrashPackageWholeText,
+                      kDefaultCrashPackageRateText,  kDefaultCrashPackageLimitText};
 }

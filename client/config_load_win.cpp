@@ -25,6 +25,10 @@ struct ConfigTexts {
   char server_host[kConfigValueSize];
   char cycle_gather[kConfigValueSize];
   char repeat_send[kConfigValueSize];
+  char crash_summary[kConfigValueSize];
+  char crash_package_whole[kConfigValueSize];
+  char crash_package_rate[kConfigValueSize];
+  char crash_package_limit[kConfigValueSize];
 };
 
 // The file sits in the current directory, not beside the library. A directory too long for the
@@ -44,13 +48,26 @@ ConfigValues ReadConfigValues(ConfigTexts& texts) {
   char path[kCurrentDirectorySize];
   if (!BuildConfigPath(path, sizeof path)) return DefaultConfigValues();
   const ConfigValues defaults = DefaultConfigValues();
-  GetPrivateProfileStringA(kConfigSection, "ServerPort", defaults.server_port, texts.server_port, kConfigValueSize, path);
-  GetPrivateProfileStringA(kConfigSection, "ServerHost", defaults.server_host, texts.server_host, kConfigValueSize, path);
-  GetPrivateProfileStringA(kConfigSection, "CycleGatherOption", defaults.cycle_gather, texts.cycle_gather,
-                           kConfigValueSize, path);
-  GetPrivateProfileStringA(kConfigSection, "ClientRepeatSend", defaults.repeat_send, texts.repeat_send,
-                           kConfigValueSize, path);
-  return ConfigValues{texts.server_port, texts.server_host, texts.cycle_gather, texts.repeat_send};
+  const struct {
+    const char* key;
+    const char* default_text;
+    char* value;
+  } keys[] = {
+      {"ServerPort", defaults.server_port, texts.server_port},
+      {"ServerHost", defaults.server_host, texts.server_host},
+      {"CycleGatherOption", defaults.cycle_gather, texts.cycle_gather},
+      {"ClientRepeatSend", defaults.repeat_send, texts.repeat_send},
+      {"CrashSummary", defaults.crash_summary, texts.crash_summary},
+      {"CrashPackageWhole", defaults.crash_package_whole, texts.crash_package_whole},
+      {"CrashPackageRate", defaults.crash_package_rate, texts.crash_package_rate},
+      {"CrashPackageLimit", defaults.crash_package_limit, texts.crash_package_limit},
+  };
+  for (const auto& key : keys) {
+    GetPrivateProfileStringA(kConfigSection, key.key, key.default_text, key.value, kConfigValueSize, path);
+  }
+  return ConfigValues{texts.server_port,   texts.server_host,         texts.cycle_gather,
+                      texts.repeat_send,   texts.crash_summary,       texts.crash_package_whole,
+                      texts.crash_package_rate, texts.crash_package_limit};
 }
 
 void LoadClientConfigOnce() {

@@ -5,6 +5,7 @@ packages=(
   cmake make g++ python3 binutils
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev
   googletest libgtest-dev libbenchmark-dev zlib1g-dev libturbojpeg0-dev
+  libcli11-dev  # command lines of the lossy relay and the wire benchmark
   wine64 xvfb xauth x11-utils
   locales fonts-wqy-microhei imagemagick
   qemu-system-x86 debootstrap  # the emulated machine that runs the win32 build (tools/emu32)

@@ -8,8 +8,24 @@
 namespace {
 
 ClientConfig Parse(const char* port, const char* hosts, const char* gather = "0", const char* repeat = "1") {
+  ConfigValues values = DefaultConfigValues();
+  values.server_port = port;
+  values.server_host = hosts;
+  values.cycle_gather = gather;
+  values.repeat_send = repeat;
   ClientConfig config;
-  ParseClientConfig(ConfigValues{port, hosts, gather, repeat}, config);
+  ParseClientConfig(values, config);
+  return config;
+}
+
+ClientConfig ParseCrash(const char* summary, const char* whole, const char* rate, const char* limit) {
+  ConfigValues values = DefaultConfigValues();
+  values.crash_summary = summary;
+  values.crash_package_whole = whole;
+  values.crash_package_rate = rate;
+  values.crash_package_limit = limit;
+  ClientConfig config;
+  ParseClientConfig(values, config);
   return config;
 }
 
@@ -30,6 +46,37 @@ TEST(Config, DefaultsWithoutAFile) {
   EXPECT_EQ(config.servers[0].port, 12345);
   EXPECT_EQ(config.cycle_gather, 0);
   EXPECT_EQ(config.send_attempts, 5u) << "the default ClientRepeatSend of 1 means five tries";
+}
+
+TEST(Config, CrashAdditionsAreOffByDefault) {
+  ClientConfig config;
+  ParseClientConfig(DefaultConfigValues(), config);
+  EXPECT_FALSE(config.crash_summary);
+  EXPECT_FALSE(config.crash_package_whole);
+  EXPECT_EQ(config.crash_package_rate, 128u * 1024u);
+  EXPECT_EQ(config.crash_package_limit, 2048u * 1024u);
+}
+
+TEST(Config, CrashKeys) {
+  struct Case {
+    const char *summary, *whole, *rate, *limit;
+    bool summary_on, whole_on;
+    uint32_t rate_kb, limit_kb;
+  } cases[] = {
+      {"1", "1", "256", "4096", true, true, 256, 4096},
+      {"0", "2", "", "", false, true, 128, 2048},          // empty values take the defaults
+      {"x", "-1", "0", "abc", false, true, 128, 2048},     // as do zero and what is not a number
+      {"1", "0", "-50", "-1", true, false, 128, 2048},     // and negative ones
+      {"1", "1", "3", "10", true, true, 16, 64},           // too small: the floor
+      {"1", "1", "99999999", "99999999", true, true, 12500, 65536},  // too large: the ceiling
+  };
+  for (const Case& c : cases) {
+    ClientConfig config = ParseCrash(c.summary, c.whole, c.rate, c.limit);
+    EXPECT_EQ(config.crash_summary, c.summary_on) << c.summary;
+    EXPECT_EQ(config.crash_package_whole, c.whole_on) << c.whole;
+    EXPECT_EQ(config.crash_package_rate, c.rate_kb * 1024u) << c.rate;
+    EXPECT_EQ(config.crash_package_limit, c.limit_kb * 1024u) << c.limit;
+  }
 }
 
 TEST(Config, ServerListPiecesAndPorts) {
