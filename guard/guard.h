@@ -3,9 +3,20 @@
 // step through RunGuarded.
 //
 // A hardware fault (access violation, division by zero, illegal instruction, stack overflow and
-// their kin) raised on this thread while fn runs ends the region at once: RunGuarded returns
-// false and the caller goes on. Nothing between the fault and the region is unwound, so code
-// inside a region must not rely on destructors or hold locks across a possible fault.
+// their kin) raised on this thread while fn runs, and handled by nothing inside the region, ends
+// the region: RunGuarded returns false and the caller goes on. A region is a frame with a
+// structured exception handler of its own, so it behaves as __try/__except would around fn: a
+// handler that code inside installed itself (IsBadReadPtr, a hook, a driver, a layered network
+// provider) sees the fault first, and the region only takes what that handler declines.
+//
+// The frames between the fault and the region are unwound as __except unwinds them: their
+// termination handlers run (__finally blocks, the system's own, C++ destructors of code built
+// with SEH-based exceptions), but GCC's C++ unwinder leaves exceptions that are not its own alone,
+// so our own destructors do not run: code inside a region must not rely on them or hold locks
+// across a possible fault. On x86_64 the dispatcher finds the region by walking the stack's unwind
+// data, which every compiled function has; a fault below code without any (hand-made machine code
+// that moved the stack pointer) is not found and goes on to the unhandled-exception filter.
+//
 // Everything else passes through untouched: breakpoints, debugger output, C++ exceptions, other
 // software exceptions (the module's 0xFFFF0002 among them), and every fault outside a region,
 // which still reaches the process's unhandled-exception filter.

@@ -1,13 +1,25 @@
-// GuardCall for x86_64 Windows. Written in assembly because the recovery point must be entered
-// with nothing but a stack pointer: the registers the caller relies on are reloaded from this
-// function's own frame, which lies above the abandoned frames of the fault.
+// GuardCall and its frame handler for x86_64 Windows.
 //
-// The .seh_ directives give GuardCall unwind data, so stack walks (minidumps, debuggers) and a C++
-// exception thrown by fn can pass through it.
+// x86_64 finds a frame's exception handler in the function's unwind data: .seh_handler names
+// GuardFrameHandler there, so the dispatcher calls it in stack order, after the handler of every
+// frame between the fault and GuardCall has declined. The handler ends the region the way
+// __except does: RtlUnwindEx unwinds those frames, calling their termination handlers, and
+// restores the context at GuardCall's recovery point, with the stack pointer of GuardCall's body.
+//
+// Written in assembly because the recovery point is entered with nothing but that stack pointer:
+// the registers the caller relies on are reloaded from GuardCall's own frame. The same unwind data
+// lets stack walks (minidumps, debuggers) and a C++ exception thrown by fn pass through GuardCall.
 #include "guard/guard_frame_win.h"
 
-// Frame: 8 pushed registers, then 200 bytes: 32 bytes of home space for the call, xmm6..xmm15
-// at 32..191, the GuardFrame pointer at 192. 200 keeps rsp 16-byte aligned at the call.
+namespace {
+
+// GuardCall's frame: 8 pushed registers, then 200 bytes: 32 bytes of home space for the call,
+// xmm6..xmm15 at 32..191, the GuardFrame pointer at 192. 200 keeps rsp 16-byte aligned at the
+// call. The establisher frame the dispatcher gives the handler is rsp after the prologue.
+constexpr uintptr_t kFramePointerSlot = 192;
+
+}  // namespace
+
 asm(R"(
   .text
   .globl GuardCall
@@ -54,17 +66,16 @@ GuardCall:
   .seh_savexmm %xmm15, 176
   .seh_endprologue
   movq %rcx, 192(%rsp)
-  movq %rsp, 8(%rcx)
   leaq .Lguard_resume(%rip), %rax
-  movq %rax, 16(%rcx)
-  stmxcsr 36(%rcx)
+  movq %rax, 8(%rcx)
+  stmxcsr 28(%rcx)
   movq %r8, %rcx
   callq *%rdx
   movl $1, %eax
   jmp .Lguard_done
 .Lguard_resume:
   movq 192(%rsp), %rcx
-  ldmxcsr 36(%rcx)
+  ldmxcsr 28(%rcx)
   xorl %eax, %eax
 .Lguard_done:
   movaps 32(%rsp), %xmm6
@@ -87,5 +98,29 @@ GuardCall:
   popq %rbx
   popq %rbp
   retq
+  .seh_handler GuardFrameHandler, @except
   .seh_endproc
 )");
+
+static_assert(offsetof(GuardFrame, fp_control) == 28, "GuardCall's stmxcsr and ldmxcsr");
+
+// Called by the dispatcher only while it searches for a handler (@except, not @unwind). Runs on
+// the faulting thread's stack, possibly at the end of a stack overflow, and possibly while the
+// crash path holds every other thread suspended: it takes no lock and allocates nothing. The
+// unwind looks up the same unwind data the dispatcher has just walked to get here.
+extern "C" EXCEPTION_DISPOSITION GuardFrameHandler(EXCEPTION_RECORD* record, void* establisher, CONTEXT*,
+                                                   DISPATCHER_CONTEXT* dispatch) {
+  if ((record->ExceptionFlags & EXCEPTION_UNWIND) || !IsGuardedFault(record->ExceptionCode)) {
+    return ExceptionContinueSearch;
+  }
+  GuardFrame* frame = *reinterpret_cast<GuardFrame**>(static_cast<char*>(establisher) + kFramePointerSlot);
+  frame->exception_code = record->ExceptionCode;
+  // The dispatcher's context serves as the unwind's scratch context, as the C runtime's own
+  // __except handler does; it is not needed again, since this call does not return.
+  RtlUnwindEx(establisher, reinterpret_cast<void*>(frame->resume_ip), record, nullptr, dispatch->ContextRecord,
+              dispatch->HistoryTable);
+  // Only a failed unwind comes back here, and the system raises its own exception for that.
+  return ExceptionContinueSearch;
+}
+
+void RestoreHandlerChain(const GuardFrame*) {}

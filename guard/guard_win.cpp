@@ -1,12 +1,11 @@
-// Guarded regions on Windows: a vectored exception handler and a per-thread stack of recovery
-// frames (GuardFrame, on the stack of each RunGuarded call, linked through a TLS slot).
+// Guarded regions on Windows: each RunGuarded call is a frame with a structured exception
+// handler of its own (GuardCall and GuardFrameHandler, one pair per processor), so a region is
+// found the way __try/__except is: after every handler that code inside it installed, and only on
+// the thread and stack that faulted. Here: which exceptions a region takes, the call itself, and
+// what a stack overflow leaves to repair.
 //
-// The handler owns only hardware faults raised while the faulting thread is inside a region.
-// It recovers by pointing the faulting context at the innermost frame's recovery point and
-// continuing execution there; GuardCall then returns 0 into RunGuarded. The handler runs on the
-// faulting thread's stack, possibly at the end of a stack overflow, and possibly while the crash
-// path holds every other thread suspended: it reads one TLS slot and writes one context, and
-// takes no lock, allocates nothing and calls nothing that could.
+// No process-wide hook is involved: nothing to install before the first region, nothing left
+// behind in the process when the library is unloaded, and no thread slot to read at fault time.
 #include <windows.h>
 
 #include "guard/guard.h"
@@ -18,7 +17,7 @@ namespace {
 // else's: breakpoints and single steps (debuggers), DBG_PRINTEXCEPTION_C and its wide form
 // (OutputDebugString), C++ throws (MSVC 0xE06D7363, GCC 0x20474343), the module's 0xFFFF0002,
 // and any other code a program raises on purpose.
-constexpr DWORD kOwnedFaults[] = {
+constexpr DWORD kGuardedFaults[] = {
     EXCEPTION_ACCESS_VIOLATION,       EXCEPTION_IN_PAGE_ERROR,
     EXCEPTION_DATATYPE_MISALIGNMENT,  EXCEPTION_ARRAY_BOUNDS_EXCEEDED,
     EXCEPTION_ILLEGAL_INSTRUCTION,    EXCEPTION_PRIV_INSTRUCTION,
@@ -30,80 +29,6 @@ constexpr DWORD kOwnedFaults[] = {
     0xC00002B4u,  // STATUS_FLOAT_MULTIPLE_FAULTS: SSE faults
     0xC00002B5u,  // STATUS_FLOAT_MULTIPLE_TRAPS: SSE traps
 };
-
-constexpr DWORD kDirectionFlag = 0x400;  // EFLAGS.DF, which the calling convention requires clear
-
-constexpr LONG kSetupNone = 0;
-constexpr LONG kSetupBusy = 1;
-constexpr LONG kSetupReady = 2;
-constexpr LONG kSetupFailed = 3;
-
-volatile LONG g_setup_state = kSetupNone;
-DWORD g_frame_slot = TLS_OUT_OF_INDEXES;
-
-bool IsOwnedFault(DWORD code) {
-  for (DWORD owned : kOwnedFaults) {
-    if (owned == code) return true;
-  }
-  return false;
-}
-
-void ResumeAt(CONTEXT* context, const GuardFrame* frame) {
-#if defined(__x86_64__)
-  context->Rsp = frame->resume_sp;
-  context->Rip = frame->resume_ip;
-#else
-  context->Esp = frame->resume_sp;
-  context->Eip = frame->resume_ip;
-#endif
-  context->EFlags &= ~kDirectionFlag;
-}
-
-uintptr_t StackPointerOf(const CONTEXT* context) {
-#if defined(__x86_64__)
-  return context->Rsp;
-#else
-  return context->Esp;
-#endif
-}
-
-LONG CALLBACK GuardHandler(EXCEPTION_POINTERS* pointers) {
-  const DWORD code = pointers->ExceptionRecord->ExceptionCode;
-  if (!IsOwnedFault(code)) return EXCEPTION_CONTINUE_SEARCH;
-  // TlsGetValue clears the thread's last error; the host's filter or a dump may want it.
-  const DWORD last_error = GetLastError();
-  GuardFrame* frame = static_cast<GuardFrame*>(TlsGetValue(g_frame_slot));
-  SetLastError(last_error);
-  // A frame above the faulting stack pointer is one this fault unwinds into; anything else (a
-  // fault on a fiber or an alternate stack) is not ours to end.
-  if (frame == nullptr || StackPointerOf(pointers->ContextRecord) >= frame->resume_sp) {
-    return EXCEPTION_CONTINUE_SEARCH;
-  }
-  frame->exception_code = code;
-  ResumeAt(pointers->ContextRecord, frame);
-  return EXCEPTION_CONTINUE_EXECUTION;
-}
-
-// Once per process, from whichever thread gets here first. The library's static objects enter
-// regions while the DLL loads, before any static initialiser of this file could be relied on.
-bool EnsureSetup() {
-  for (;;) {
-    const LONG state = InterlockedCompareExchange(&g_setup_state, kSetupBusy, kSetupNone);
-    if (state == kSetupReady) return true;
-    if (state == kSetupFailed) return false;
-    if (state == kSetupBusy) {
-      Sleep(0);
-      continue;
-    }
-    // We won the race: first the slot, then the handler that reads it.
-    g_frame_slot = TlsAlloc();
-    bool ready = g_frame_slot != TLS_OUT_OF_INDEXES;
-    // First in the list, so that a host's own vectored handler does not see our faults first.
-    if (ready && AddVectoredExceptionHandler(1, GuardHandler) == nullptr) ready = false;
-    InterlockedExchange(&g_setup_state, ready ? kSetupReady : kSetupFailed);
-    return ready;
-  }
-}
 
 // A stack overflow consumes the thread's guard page. Put a new one below the committed part of
 // the stack, so that a second overflow is again an exception and not the end of the process.
@@ -132,35 +57,34 @@ void RearmStackGuard() {
   VirtualAlloc(reinterpret_cast<void*>(guard), page, MEM_COMMIT, PAGE_READWRITE | PAGE_GUARD);
 }
 
-// Pops the frame however RunGuarded is left, also when a C++ exception thrown by fn passes
-// through: a frame left in the slot would send the next fault into a dead stack.
-class FrameScope {
+// A C++ exception thrown by fn leaves GuardCall through the C++ unwinder, not through GuardCall's
+// own exit: the handler chain is put back on the way out of RunGuarded.
+class HandlerChainScope {
  public:
-  explicit FrameScope(GuardFrame* frame) : frame_(frame) {
-    frame_->prev = static_cast<GuardFrame*>(TlsGetValue(g_frame_slot));
-    TlsSetValue(g_frame_slot, frame_);
-  }
-  ~FrameScope() { TlsSetValue(g_frame_slot, frame_->prev); }
-  FrameScope(const FrameScope&) = delete;
-  FrameScope& operator=(const FrameScope&) = delete;
+  explicit HandlerChainScope(const GuardFrame* frame) : frame_(frame) {}
+  ~HandlerChainScope() { RestoreHandlerChain(frame_); }
+  HandlerChainScope(const HandlerChainScope&) = delete;
+  HandlerChainScope& operator=(const HandlerChainScope&) = delete;
 
  private:
-  GuardFrame* frame_;
+  const GuardFrame* frame_;
 };
 
 }  // namespace
 
+bool IsGuardedFault(DWORD code) {
+  for (DWORD owned : kGuardedFaults) {
+    if (owned == code) return true;
+  }
+  return false;
+}
+
 bool RunGuarded(GuardedFn fn, void* arg, uint32_t* exception_code) {
   if (exception_code != nullptr) *exception_code = 0;
-  if (!EnsureSetup()) {
-    // No slot or no handler: the work still runs, only without protection.
-    fn(arg);
-    return true;
-  }
   GuardFrame frame = {};
   int returned;
   {
-    FrameScope scope(&frame);
+    HandlerChainScope chain(&frame);
     returned = GuardCall(&frame, fn, arg);
   }
   if (returned) return true;

@@ -1,42 +1,58 @@
-"""The guard's recovery on i686 (emu32_guard_host.exe), where the SEH chain lives on the stack.
+"""The guard's i686 handler chain (emu32_guard_test.exe), where a region is a registration record on
+the chain headed at fs:[0].
 
-The host program checks the chain head around every kind of recovered fault and finally lets a
-fault go unguarded: it must reach the host's own SEH handler and then the process's unhandled-
-exception filter, which ends the process with 7 (8 when a case failed).
+The GoogleTest program checks the chain head around every kind of recovered fault and that faults
+outside any region still reach the host's own handler and the process's unhandled-exception filter.
+Its XML report must name every case below as run and passed, so that a case lost from the build
+does not pass unseen.
 """
 import os
+import subprocess
 import sys
+import tempfile
 import unittest
+import xml.etree.ElementTree as ElementTree
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 import vxharness  # noqa: E402
 
-CASES = ["access_violation", "divide_by_zero", "clean_return", "abandoned_seh_record", "nested",
-         "x87_reset", "stack_overflow_1", "stack_overflow_2", "threads", "host_seh_after_recoveries"]
+PROGRAM = "emu32_guard_test.exe"
+CASES = [
+    "FaultsAndCleanReturnsLeaveTheChainHead",
+    "ARecordOfTheFaultingFrameIsTakenOffWithItsFrame",
+    "HandlersInsideARegionKeepTheirFaultsAndTheChain",
+    "NestedRegionsEachKeepTheChain",
+    "RecoveryResetsTheX87Stack",
+    "StackOverflowTwice",
+    "ManyThreadsEachKeepTheirChain",
+    "AFaultOutsideAnyRegionReachesTheHostsHandlerAfterRecoveries",
+    "ACppExceptionThroughARegionTakesItsRecordOff",
+    "AFaultOutsideAnyRegionReachesTheFilterAfterRecoveries",
+]
 
 
-def run_guard_host(args):
-    result = vxharness.run_host("emu32_guard_host.exe", args, cwd="/tmp")
-    out = result.stdout.decode("latin-1")
-    cases = {}
-    for line in out.splitlines():
-        # "case NAME ok" or "case NAME FAIL: detail"
-        words = line.split(" ", 3)
-        if len(words) >= 3 and words[0] == "case":
-            cases[words[1]] = words[2].rstrip(":")
-    return result, out + result.stderr, cases
+def case_results(report_path):
+    """{case name: "passed" or "failed"} from GoogleTest's XML report."""
+    results = {}
+    for case in ElementTree.parse(report_path).iter("testcase"):
+        failed = case.find("failure") is not None or case.get("result") not in (None, "completed")
+        results[case.get("name")] = "failed" if failed else "passed"
+    return results
 
 
 class GuardOnI686(unittest.TestCase):
-    def test_recoveries_leave_the_chain_whole(self):
-        result, out, cases = run_guard_host([])
-        self.assertEqual({name: cases.get(name) for name in CASES}, {name: "ok" for name in CASES}, out)
-        self.assertIn("unhandled filter reached, code c0000005", out)
-        self.assertEqual(result.returncode, 7, out)
-
-    def test_cpp_exception_passes_through_a_region(self):
-        result, out, cases = run_guard_host(["throw"])
-        self.assertEqual(cases, {"throw_caught_outside": "ok", "host_seh_after_recoveries": "ok"}, out)
+    def test_every_case_passes(self):
+        self.assertTrue(os.path.exists(vxharness.program(PROGRAM)), PROGRAM + " is not built")
+        with tempfile.TemporaryDirectory(prefix="vxident-emu32-guard-") as work:
+            try:
+                result = vxharness.run_host(PROGRAM, ["--gtest_output=xml:report.xml"], cwd=work)
+            except subprocess.TimeoutExpired:
+                self.fail("%s did not end within %d s" % (PROGRAM, vxharness.HOST_TIMEOUT))
+            out = result.stdout.decode("latin-1") + result.stderr
+            report = os.path.join(work, "report.xml")
+            self.assertTrue(os.path.exists(report), "no XML report:\n" + out)
+            results = case_results(report)
+        self.assertEqual({name: results.get(name) for name in CASES}, {name: "passed" for name in CASES}, out)
         self.assertEqual(result.returncode, 0, out)
 
 

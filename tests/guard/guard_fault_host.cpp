@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "guard/guard.h"
+#include "tests/guard/own_handlers_win.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ DWORD WINAPI FaultOutsideAnyRegion(void*) {
 int main(int argc, char** argv) {
   if (argc != 2) return kUsage;
   SetUnhandledExceptionFilter(EndWithMarker);
-  // Regions have been used in this process, so the guard's handler is installed.
+  // A region has ended with a fault in this process already: nothing of it may linger.
   RunGuardedCall([] { *g_null = 1; });
 
   if (std::strcmp(argv[1], "outside") == 0) {
@@ -51,6 +52,18 @@ int main(int argc, char** argv) {
       HANDLE thread = CreateThread(nullptr, 0, FaultOutsideAnyRegion, nullptr, 0, nullptr);
       WaitForSingleObject(thread, 20000);
     });
+  } else if (std::strcmp(argv[1], "after-recoveries") == 0) {
+    // Each kind of recovery, many times: one that unwound a handler's frame of its own, nested
+    // regions, a handler inside a region that kept its fault.
+    for (int i = 0; i < 20; ++i) {
+      RunGuarded(FaultUnderDecliningHandler, nullptr);
+      RunGuardedCall([] {
+        RunGuardedCall([] { *g_null = 1; });
+        FaultRepairedByOwnHandler();
+        *g_null = 1;
+      });
+    }
+    *g_null = 1;
   } else if (std::strcmp(argv[1], "inside") == 0) {
     if (!RunGuardedCall([] { *g_null = 1; })) return kNoFault;
   } else {

@@ -28,6 +28,10 @@ TEST(GuardHost, FaultOnAnotherThreadIsNotTakenByThisThreadsRegion) {
   EXPECT_EQ(RunHost("other-thread"), kFilterReached);
 }
 
+TEST(GuardHost, FaultAfterManyRecoveriesReachesTheFilter) {
+  EXPECT_EQ(RunHost("after-recoveries"), kFilterReached);
+}
+
 TEST(GuardHost, FaultInsideARegionDoesNotReachTheFilter) {
   EXPECT_EQ(RunHost("inside"), kNoFault);
 }

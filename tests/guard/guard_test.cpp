@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "guard/guard.h"
+#include "tests/guard/own_handlers_win.h"
 
 namespace {
 
@@ -164,39 +165,42 @@ TEST(Guard, RegionsOnManyThreadsAtOnce) {
   }
 }
 
-// What a handler behind the guard saw; it continues every exception it is given.
+// What a frame-based handler outside the region saw; it continues every exception it is given.
 std::vector<DWORD> g_seen;
 
-LONG CALLBACK RecordAndContinue(EXCEPTION_POINTERS* pointers) {
-  const DWORD code = pointers->ExceptionRecord->ExceptionCode;
-  if (code == EXCEPTION_ACCESS_VIOLATION || code == EXCEPTION_INT_DIVIDE_BY_ZERO) {
-    return EXCEPTION_CONTINUE_SEARCH;
-  }
+EXCEPTION_DISPOSITION RecordAndContinue(EXCEPTION_RECORD* record, CONTEXT* context) {
+  const DWORD code = record->ExceptionCode;
   g_seen.push_back(code);
-#if defined(__x86_64__)
-  DWORD64& ip = pointers->ContextRecord->Rip;
-#else
-  DWORD& ip = pointers->ContextRecord->Eip;
-#endif
   // A real int3 may be reported with the instruction pointer still on it.
+  auto& ip = InstructionPointer(context);
   if (code == EXCEPTION_BREAKPOINT && *reinterpret_cast<unsigned char*>(ip) == 0xCC) ++ip;
-  return EXCEPTION_CONTINUE_EXECUTION;
+  return ExceptionContinueExecution;
 }
 
 class GuardPassThrough : public ::testing::Test {
  protected:
   void SetUp() override {
-    RunGuardedCall([] {});  // the guard's handler first, as in the library
     g_seen.clear();
-    handler_ = AddVectoredExceptionHandler(0, RecordAndContinue);
-    ASSERT_NE(handler_, nullptr);
+    g_outer_handler = RecordAndContinue;
   }
-  void TearDown() override { RemoveVectoredExceptionHandler(handler_); }
+  void TearDown() override { g_outer_handler = nullptr; }
 
-  void* handler_ = nullptr;
+  // Runs f in a region, itself inside a frame whose handler records and continues.
+  template <typename F>
+  static bool RunObserved(F f) {
+    struct Call {
+      F* f;
+      bool returned;
+    } call = {&f, false};
+    CallUnderOuterHandler([](void* p) {
+      Call* c = static_cast<Call*>(p);
+      c->returned = RunGuardedCall(*c->f);
+    }, &call);
+    return call.returned;
+  }
 };
 
-TEST_F(GuardPassThrough, ExceptionsThatAreNotFaultsGoOnToOtherHandlers) {
+TEST_F(GuardPassThrough, ExceptionsThatAreNotFaultsGoOnToTheHandlersOutside) {
   // Breakpoints come from a real int3 below: a raised one is reported one byte before the call on
   // i686, as Windows' x86 dispatcher does for every breakpoint, so continuing it is not simple.
   const DWORD kCodes[] = {
@@ -210,16 +214,24 @@ TEST_F(GuardPassThrough, ExceptionsThatAreNotFaultsGoOnToOtherHandlers) {
   for (DWORD code : kCodes) {
     SCOPED_TRACE(code);
     g_seen.clear();
-    EXPECT_TRUE(RunGuardedCall([&] { RaiseException(code, 0, 0, nullptr); }));
+    EXPECT_TRUE(RunObserved([&] { RaiseException(code, 0, 0, nullptr); }));
     EXPECT_EQ(g_seen, std::vector<DWORD>{code});
   }
 }
 
 TEST_F(GuardPassThrough, RealBreakpointAndDebuggerOutputPass) {
-  EXPECT_TRUE(RunGuardedCall([] { asm volatile("int3"); }));
+  EXPECT_TRUE(RunObserved([] { asm volatile("int3"); }));
   EXPECT_EQ(g_seen, std::vector<DWORD>{EXCEPTION_BREAKPOINT});
   g_seen.clear();
-  EXPECT_TRUE(RunGuardedCall([] { OutputDebugStringA("guarded debugger output\n"); }));
+  EXPECT_TRUE(RunObserved([] { OutputDebugStringA("guarded debugger output\n"); }));
+}
+
+TEST_F(GuardPassThrough, FaultsInsideTheRegionNeverReachTheHandlersOutside) {
+  for (const FaultRow& row : kFaults) {
+    SCOPED_TRACE(row.name);
+    EXPECT_FALSE(RunObserved([&] { row.fn(nullptr); }));
+  }
+  EXPECT_EQ(g_seen, std::vector<DWORD>{});
 }
 
 TEST(Guard, CppExceptionsPassThroughRegions) {
