@@ -1,51 +1,10 @@
-#include "win_test_support.h"
+#include "machine_reads_win.h"
 
-#include <cstdio>
+#include <windows.h>
+
 #include <cstring>
 
 namespace wintest {
-
-namespace {
-int g_failures;  // in the running case
-}  // namespace
-
-Outcome::Outcome(bool ok, const char* file, int line, std::string what)
-    : ok_(ok), file_(file), line_(line), what_(std::move(what)) {}
-
-Outcome::Outcome(Outcome&& other) noexcept
-    : ok_(other.ok_), file_(other.file_), line_(other.line_), what_(std::move(other.what_)) {
-  notes_ << other.notes_.str();
-  other.reported_ = true;
-}
-
-Outcome::~Outcome() {
-  if (ok_ || reported_) return;
-  ++g_failures;
-  std::printf("%s:%d: check failed: %s", file_, line_, what_.c_str());
-  const std::string notes = notes_.str();
-  if (!notes.empty()) std::printf(" (%s)", notes.c_str());
-  std::printf("\n");
-}
-
-Outcome CheckStrEq(const char* a, const char* b, const char* text_a, const char* text_b, const char* file, int line) {
-  const bool ok = a != nullptr && b != nullptr && std::strcmp(a, b) == 0;
-  return Outcome(ok, file, line, std::string(text_a) + " == " + text_b + ": " + Show(a) + " vs " + Show(b));
-}
-
-int RunCases(const TestCase* cases, size_t count) {
-  int failed = 0;
-  for (size_t i = 0; i < count; ++i) {
-    std::printf("[ RUN      ] %s\n", cases[i].name);
-    std::fflush(stdout);
-    g_failures = 0;
-    cases[i].run();
-    std::printf("%s %s\n", g_failures == 0 ? "[       OK ]" : "[  FAILED  ]", cases[i].name);
-    std::fflush(stdout);
-    if (g_failures != 0) ++failed;
-  }
-  std::printf("%d of %d cases failed\n", failed, int(count));
-  return failed == 0 ? 0 : 1;
-}
 
 CpuIdRegs OwnCpuId(uint32_t leaf) {
   uint32_t a, b, c, d;
@@ -120,60 +79,6 @@ std::vector<std::pair<std::string, std::string>> ProfileFields(const std::string
     start = end + 1;
   }
   return fields;
-}
-
-KeyGuard::KeyGuard(const char* key, bool volatile_key) : key_(key), volatile_(volatile_key) {
-  HKEY handle;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &handle) != ERROR_SUCCESS) return;
-  existed_ = true;
-  for (DWORD i = 0;; ++i) {
-    char name[512];
-    DWORD name_size = sizeof(name);
-    BYTE data[4096];
-    DWORD data_size = sizeof(data);
-    DWORD type = 0;
-    if (RegEnumValueA(handle, i, name, &name_size, nullptr, &type, data, &data_size) != ERROR_SUCCESS) break;
-    values_.push_back({std::string(name, name_size), type, std::string(reinterpret_cast<char*>(data), data_size)});
-  }
-  RegCloseKey(handle);
-}
-
-void KeyGuard::Delete() {
-  RegDeleteTreeA(HKEY_LOCAL_MACHINE, key_.c_str());
-  RegDeleteKeyA(HKEY_LOCAL_MACHINE, key_.c_str());
-}
-
-KeyGuard::~KeyGuard() {
-  Delete();
-  if (!existed_) return;
-  HKEY handle;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key_.c_str(), 0, nullptr, volatile_ ? REG_OPTION_VOLATILE : 0, KEY_WRITE,
-                      nullptr, &handle, nullptr) != ERROR_SUCCESS) {
-    return;
-  }
-  for (const Value& v : values_) {
-    RegSetValueExA(handle, v.name.c_str(), 0, v.type, reinterpret_cast<const BYTE*>(v.data.data()),
-                   DWORD(v.data.size()));
-  }
-  RegCloseKey(handle);
-}
-
-bool SetRegRaw(const char* key, const char* value, DWORD type, const std::string& bytes, bool volatile_key) {
-  HKEY handle;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, volatile_key ? REG_OPTION_VOLATILE : 0, KEY_WRITE,
-                      nullptr, &handle, nullptr) != ERROR_SUCCESS) {
-    return false;
-  }
-  const LONG status =
-      RegSetValueExA(handle, value, 0, type, reinterpret_cast<const BYTE*>(bytes.data()), DWORD(bytes.size()));
-  RegCloseKey(handle);
-  return status == ERROR_SUCCESS;
-}
-
-bool SetRegString(const char* key, const char* value, const std::string& text, bool with_terminator,
-                  bool volatile_key) {
-  return SetRegRaw(key, value, REG_SZ, with_terminator ? std::string(text.c_str(), text.size() + 1) : text,
-                   volatile_key);
 }
 
 }  // namespace wintest
