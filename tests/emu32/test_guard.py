@@ -4,19 +4,17 @@ The host program checks the chain head around every kind of recovered fault and 
 fault go unguarded: it must reach the host's own SEH handler and then the process's unhandled-
 exception filter, which ends the process with 7 (8 when a case failed).
 """
-import os
-import sys
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-import vxharness  # noqa: E402
+import vxtest
+from vxtest.hosts import run_host
 
 CASES = ["access_violation", "divide_by_zero", "clean_return", "abandoned_seh_record", "nested",
          "x87_reset", "stack_overflow_1", "stack_overflow_2", "threads", "host_seh_after_recoveries"]
 
 
 def run_guard_host(args):
-    result = vxharness.run_host("emu32_guard_host.exe", args, cwd="/tmp")
+    result = run_host("emu32_guard_host.exe", args, cwd="/tmp")
     out = result.stdout.decode("latin-1")
     cases = {}
     for line in out.splitlines():
@@ -41,4 +39,4 @@ class GuardOnI686(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    vxharness.main()
+    vxtest.main()
