@@ -1,23 +1,22 @@
-#!/usr/bin/env python3
 """The screenshot under Wine on a virtual X display of 1366x768 (3 x 1366 bytes a row is not a
 multiple of 4, so the bitmap's rows carry pad bytes).
 
 screenshot_probe.exe paints cells of solid colour over the whole screen, captures it in several
-rectangles and checks what needs no decoding; screenshot_check (native) decodes each JPEG and finds
-every cell's colour where it was drawn, then leaves a PNG of each capture in the artifacts folder.
+rectangles and checks what needs no decoding; screenshot_check (native, VXIDENT_SCREENSHOT_CHECK)
+decodes each JPEG and finds every cell's colour where it was drawn, then leaves a PNG of each
+capture in the artifacts folder.
 
-The probe runs in a Wine prefix of its own: a Wine desktop keeps the X display it was started with,
-and the suite's shared prefix has none.
+The probe runs in a Wine prefix of its own under VXIDENT_WORK: a Wine desktop keeps the X display
+it was started with, and the suite's shared prefix has none.
 """
-import argparse
 import os
 import shutil
 import subprocess
-import sys
+import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-import xdisplay  # noqa: E402
-from xdisplay import WINE, WINESERVER  # noqa: E402
+import vxtest
+from vxtest import settings, xdisplay
+from vxtest.xdisplay import WINE, WINESERVER
 
 SCREEN = "1366x768x24"
 CHILD_TIMEOUT = 120  # seconds for any one program
@@ -28,46 +27,37 @@ def wine_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--probe", required=True, help="screenshot_probe.exe")
-    parser.add_argument("--check", required=True, help="the native screenshot_check")
-    parser.add_argument("--work", required=True, help="folder for the prefix and the captures")
-    parser.add_argument("--artifacts", required=True, help="folder for the PNGs")
-    args = parser.parse_args()
-    args.work, args.artifacts = os.path.abspath(args.work), os.path.abspath(args.artifacts)
-    for program in (args.probe, args.check):
-        if not os.path.isfile(program):
-            sys.exit("missing " + program)
-    captures = os.path.join(args.work, "captures")
-    shutil.rmtree(captures, ignore_errors=True)
-    os.makedirs(captures)
-    os.makedirs(args.artifacts, exist_ok=True)
+class Screenshot(unittest.TestCase):
+    def test_captures_show_the_pattern(self):
+        probe_exe = settings.program("screenshot_probe.exe")
+        for program in (probe_exe, settings.SCREENSHOT_CHECK):
+            self.assertTrue(os.path.isfile(program), "missing " + program)
+        work = settings.work_dir("screenshot")
+        artifacts = settings.artifacts_dir("screenshot")
+        captures = os.path.join(work, "captures")
+        shutil.rmtree(captures, ignore_errors=True)
+        os.makedirs(captures)
 
-    xvfb, display = xdisplay.start_xvfb(SCREEN, 600)
-    env = dict(os.environ, WINEPREFIX=os.path.join(args.work, "prefix"), WINEDEBUG="-all", DISPLAY=display)
-    try:
-        xdisplay.make_prefix(env)
-        probe = subprocess.run([WINE, args.probe, wine_path(captures)], env=env, timeout=CHILD_TIMEOUT,
+        xvfb, display = xdisplay.start_xvfb(SCREEN, 600)
+        env = dict(os.environ, WINEPREFIX=os.path.join(work, "prefix"), WINEDEBUG="-all", DISPLAY=display)
+        try:
+            xdisplay.make_prefix(env)
+            probe = subprocess.run([WINE, probe_exe, wine_path(captures)], env=env, timeout=CHILD_TIMEOUT,
+                                   capture_output=True, text=True)
+            print(probe.stdout + probe.stderr)
+        finally:
+            # The prefix's server would otherwise outlive this display.
+            subprocess.run([WINESERVER, "-k"], env=env, timeout=CHILD_TIMEOUT, capture_output=True)
+            xvfb.kill()
+            xvfb.wait()
+        self.assertEqual(probe.returncode, 0, "the probe failed")
+
+        check = subprocess.run([settings.SCREENSHOT_CHECK, captures, artifacts], timeout=CHILD_TIMEOUT,
                                capture_output=True, text=True)
-        print(probe.stdout, end="")
-        print(probe.stderr, end="", file=sys.stderr)
-    finally:
-        # The prefix's server would otherwise outlive this display.
-        subprocess.run([WINESERVER, "-k"], env=env, timeout=CHILD_TIMEOUT, capture_output=True)
-        xvfb.kill()
-        xvfb.wait()
-
-    check = subprocess.run([args.check, captures, args.artifacts], timeout=CHILD_TIMEOUT, capture_output=True,
-                           text=True)
-    print(check.stdout, end="")
-    print(check.stderr, end="", file=sys.stderr)
-    print("pictures in " + args.artifacts)
-    if probe.returncode != 0:
-        sys.exit("the probe failed (exit code %d)" % probe.returncode)
-    if check.returncode != 0:
-        sys.exit("the captures do not show the pattern")
+        print(check.stdout + check.stderr)
+        print("pictures in " + artifacts)
+        self.assertEqual(check.returncode, 0, "the captures do not show the pattern")
 
 
 if __name__ == "__main__":
-    main()
+    vxtest.main()
