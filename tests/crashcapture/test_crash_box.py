@@ -34,8 +34,7 @@ class MessageBox(CrashCase):
     @classmethod
     def tearDownClass(cls):
         subprocess.run([WINESERVER, "-k"], env=cls.env, timeout=60)
-        cls.xvfb.terminate()
-        cls.xvfb.wait(timeout=10)
+        xdisplay.stop_xvfb(cls.xvfb)
 
     def crash_and_close(self, host_args, hold_ms):
         self.conf()

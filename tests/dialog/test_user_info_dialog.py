@@ -78,8 +78,7 @@ def setUpModule():
 
 def tearDownModule():
     run([WINESERVER, "-k"], 60, env=base_env)
-    xvfb.terminate()
-    xvfb.wait(timeout=30)
+    xdisplay.stop_xvfb(xvfb)
 
 
 def have_imagemagick():

@@ -48,8 +48,7 @@ class Screenshot(unittest.TestCase):
         finally:
             # The prefix's server would otherwise outlive this display.
             subprocess.run([WINESERVER, "-k"], env=env, timeout=CHILD_TIMEOUT, capture_output=True)
-            xvfb.kill()
-            xvfb.wait()
+            xdisplay.stop_xvfb(xvfb)
         self.assertEqual(probe.returncode, 0, "the probe failed")
 
         check = subprocess.run([settings.SCREENSHOT_CHECK, captures, artifacts], timeout=CHILD_TIMEOUT,

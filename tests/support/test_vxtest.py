@@ -2,15 +2,17 @@
 codes of its entry, which ctest and the emulated machine take as verdicts."""
 import json
 import os
+import shutil
 import struct
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 import zlib
 
 import vxtest
-from vxtest import crash_files, test_list
+from vxtest import crash_files, test_list, xdisplay
 from vxtest.crash_files import Minidump, inflate_package, jpeg_size
 
 ENTRY = os.path.dirname(os.path.abspath(vxtest.__file__))
@@ -87,6 +89,26 @@ class TestList(unittest.TestCase):
                 json.dump(listed, f)
             self.assertEqual(test_list.wine_programs(bin_dir), listed["wine_programs"])
             self.assertEqual(test_list.drivers(bin_dir), listed["drivers"])
+
+
+class VirtualDisplay(unittest.TestCase):
+    def test_stopping_the_display_ends_xvfb_itself(self):
+        if shutil.which("Xvfb") is None:
+            self.skipTest("no Xvfb (tools/setup.sh installs it)")
+        xvfb, display = xdisplay.start_xvfb("320x200x24", 60)
+        self.assertRegex(display, r"^:\d+$")
+        children = subprocess.run(["ps", "-o", "pid=", "--ppid", str(xvfb.pid)], capture_output=True, text=True,
+                                  timeout=10).stdout.split()
+        self.assertEqual(len(children), 1, "timeout runs Xvfb as its one child")
+        xdisplay.stop_xvfb(xvfb)
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline:
+            try:
+                os.kill(int(children[0]), 0)
+            except ProcessLookupError:
+                return
+            time.sleep(0.1)
+        self.fail("Xvfb %s outlived its display" % children[0])
 
 
 class EntryExitCodes(unittest.TestCase):
