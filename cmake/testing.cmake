@@ -2,9 +2,17 @@
 #
 # Native flavour: vx_add_native_test(NAME SOURCES ... LIBS ...) builds a GoogleTest program with
 # ASan and UBSan and registers it.
-# Windows flavours: vx_add_wine_test(NAME SOURCES ... LIBS ...) builds a GoogleTest program for
-# Windows; the win64 flavour registers it to run under wine64, the win32 flavour only compiles it.
+# Windows flavours: vx_add_wine_test(NAME SOURCES ... LIBS ... [ENVIRONMENT VAR=VALUE...] [OWN_PREFIX])
+# builds a GoogleTest program for Windows; the win64 flavour registers it to run under wine64, the
+# win32 flavour only compiles it. OWN_PREFIX: the program changes the machine (the registry), so on
+# the host it gets a Wine prefix of its own.
+# vx_add_driver(NAME DRIVER FILE [HOST] [EMU32] [TIMEOUT S] [ENVIRONMENT VAR=VALUE...]) lists a
+# Python driver (FILE relative to tests/): HOST registers it with the win64 flavour's ctest, EMU32
+# runs it in the emulated 32-bit machine against the win32 build.
 # vx_wine_test_properties(TEST...) gives any hand-made Wine test the prefix fixture and environment.
+#
+# Both Windows flavours write what they registered to bin/test_programs.json: the one list of test
+# programs, which the emulated machine's job reads (tests/vxtest/test_list.py).
 
 set(VXIDENT_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 set(VXIDENT_WINE_ENV "WINEPREFIX=${VXIDENT_WINEPREFIX};WINEDEBUG=-all")
@@ -48,16 +56,123 @@ function(vx_add_wine_test name)
   if(VXIDENT_FLAVOUR STREQUAL "native")
     return()
   endif()
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "OWN_PREFIX" "" "SOURCES;LIBS;ENVIRONMENT" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest_main GTest::gtest)
-  if(VXIDENT_FLAVOUR STREQUAL "win64")
-    # One registered test per program: starting Wine costs about a second, so the cases of one
-    # program run together and the program's own output names each one.
-    add_test(NAME ${name} COMMAND ${name} --gtest_brief=0)
+  vx_json_bool(own_prefix "${ARG_OWN_PREFIX}")
+  vx_json_object(environment ${ARG_ENVIRONMENT})
+  vx_list_test(wine_programs
+    "{\"name\": \"${name}\", \"file\": \"${name}.exe\", \"own_prefix\": ${own_prefix}, \"environment\": ${environment}}")
+  if(NOT VXIDENT_FLAVOUR STREQUAL "win64")
+    return()
+  endif()
+  # One registered test per program: starting Wine costs about a second, so the cases of one
+  # program run together and the program's own output names each one.
+  add_test(NAME ${name} COMMAND ${name} --gtest_brief=0)
+  if(ARG_OWN_PREFIX)
+    set(prefix ${CMAKE_BINARY_DIR}/${name}-wineprefix)
+    add_test(NAME ${name}_prefix_setup COMMAND ${CMAKE_SOURCE_DIR}/tools/wine-prefix.sh start ${prefix})
+    add_test(NAME ${name}_prefix_cleanup COMMAND ${CMAKE_SOURCE_DIR}/tools/wine-prefix.sh stop ${prefix})
+    set_tests_properties(${name}_prefix_setup PROPERTIES FIXTURES_SETUP ${name}_prefix TIMEOUT 300)
+    set_tests_properties(${name}_prefix_cleanup PROPERTIES FIXTURES_CLEANUP ${name}_prefix)
+    set(environment WINEPREFIX=${prefix} WINEDEBUG=-all ${ARG_ENVIRONMENT})
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED ${name}_prefix TIMEOUT 300
+      ENVIRONMENT "${environment}")
+  else()
     vx_wine_test_properties(${name})
+    if(ARG_ENVIRONMENT)
+      set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT ${ARG_ENVIRONMENT})
+    endif()
   endif()
 endfunction()
+
+if(NOT VXIDENT_FLAVOUR STREQUAL "native")
+  find_package(Python3 REQUIRED COMPONENTS Interpreter)
+endif()
+
+# What every driver finds in its environment (tests/vxtest/settings.py says what each is).
+set(vx_driver_env
+  "VXIDENT_BIN=${CMAKE_BINARY_DIR}/bin"
+  "VXIDENT_WINE=${PROJECT_SOURCE_DIR}/tools/wine64-run"
+  "VXIDENT_WORK=${CMAKE_BINARY_DIR}/work"
+  "VXIDENT_ARTIFACTS=${CMAKE_BINARY_DIR}/artifacts"
+  ${VXIDENT_WINE_ENV})
+if(VXIDENT_NATIVE_BUILD)
+  list(APPEND vx_driver_env
+    "VXIDENT_COLLECTOR=${VXIDENT_NATIVE_BUILD}/collector/collector"
+    "VXIDENT_SCREENSHOT_CHECK=${VXIDENT_NATIVE_BUILD}/tests/screenshot/screenshot_check")
+endif()
+
+function(vx_add_driver name)
+  if(VXIDENT_FLAVOUR STREQUAL "native")
+    return()
+  endif()
+  cmake_parse_arguments(ARG "HOST;EMU32" "DRIVER;TIMEOUT" "ENVIRONMENT" ${ARGN})
+  if(NOT EXISTS ${PROJECT_SOURCE_DIR}/tests/${ARG_DRIVER})
+    message(FATAL_ERROR "vx_add_driver(${name}): no tests/${ARG_DRIVER}")
+  endif()
+  vx_json_bool(host "${ARG_HOST}")
+  vx_json_bool(emu32 "${ARG_EMU32}")
+  vx_list_test(drivers "{\"name\": \"${name}\", \"file\": \"${ARG_DRIVER}\", \"host\": ${host}, \"emu32\": ${emu32}}")
+  if(NOT ARG_HOST OR NOT VXIDENT_FLAVOUR STREQUAL "win64")
+    return()
+  endif()
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 300)
+  endif()
+  add_test(NAME ${name} COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/vxtest ${ARG_DRIVER} -v)
+  set(environment ${vx_driver_env} ${ARG_ENVIRONMENT})
+  set_tests_properties(${name} PROPERTIES
+    FIXTURES_REQUIRED wineprefix
+    ENVIRONMENT "${environment}"
+    TIMEOUT ${ARG_TIMEOUT}
+    SKIP_RETURN_CODE 77)  # vxtest.EXIT_SKIPPED: a case could not check what it came for
+endfunction()
+
+# bin/test_programs.json is built from these: vx_json_bool(OUT VALUE) and vx_json_object(OUT
+# VAR=VALUE...) give JSON texts, vx_list_test(KIND ENTRY) appends one entry to the list of KIND.
+function(vx_json_bool out value)
+  if(value)
+    set(${out} true PARENT_SCOPE)
+  else()
+    set(${out} false PARENT_SCOPE)
+  endif()
+endfunction()
+
+function(vx_json_object out)
+  set(members)
+  foreach(item IN LISTS ARGN)
+    string(FIND "${item}" "=" equals)
+    string(SUBSTRING "${item}" 0 ${equals} key)
+    math(EXPR equals "${equals} + 1")
+    string(SUBSTRING "${item}" ${equals} -1 value)
+    list(APPEND members "\"${key}\": \"${value}\"")
+  endforeach()
+  list(JOIN members ", " joined)
+  set(${out} "{${joined}}" PARENT_SCOPE)
+endfunction()
+
+function(vx_list_test kind entry)
+  set_property(GLOBAL APPEND PROPERTY VXIDENT_TEST_LIST_${kind} "${entry}")
+endfunction()
+
+function(vx_write_test_list)
+  set(json "{")
+  foreach(kind wine_programs drivers)
+    get_property(entries GLOBAL PROPERTY VXIDENT_TEST_LIST_${kind})
+    list(JOIN entries ",\n    " joined)
+    if(NOT kind STREQUAL "wine_programs")
+      string(APPEND json ",")
+    endif()
+    string(APPEND json "\n  \"${kind}\": [\n    ${joined}\n  ]")
+  endforeach()
+  string(APPEND json "\n}\n")
+  file(WRITE ${CMAKE_BINARY_DIR}/bin/test_programs.json "${json}")
+endfunction()
+
+if(NOT VXIDENT_FLAVOUR STREQUAL "native")
+  cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL vx_write_test_list)
+endif()
 
 if(VXIDENT_FLAVOUR STREQUAL "win64")
   # One prefix for the whole run, with a wine server kept warm between programs.

@@ -2,7 +2,11 @@
 """Crash benchmark: time from the fault to the end of the process, split into minidump,
 compression and send, with the package size and ratio.
 
-    python3 benchmarks/crash/run_crash_bench.py [--build build/win64] [--collector PATH] [--runs 3]
+    python3 tests/vxtest benchmarks/crash/run_crash_bench.py [--runs 3] [--timeout 600]
+
+The programs come from the test helpers' settings (VXIDENT_BIN, VXIDENT_COLLECTOR, VXIDENT_WINE;
+by default the tree's build/win64 and build/native) and the Wine prefix from WINEPREFIX (by default
+build/win64/wineprefix, the one ctest uses).
 
 Two configurations: the default crash flags (S A E, MiniDumpFilterMemory) in a small host, and a
 full-memory minidump (no S, no N) of a host holding 64 MiB of heap. Each run is one crash of
@@ -15,26 +19,24 @@ import os
 import shutil
 import statistics
 import subprocess
-import sys
 import tempfile
 import time
 
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+from vxtest import settings
+from vxtest.collector import Collector
+from vxtest.hosts import write_conf
 
 CONFIGS = [("default flags (S A E), small host", 0, "10101"),
            ("full memory, 64 MiB heap", 64, "10100")]
 
 
 def one_run(args, heap_mib, flags):
-    import vxharness
     work = tempfile.mkdtemp(prefix="vx-crash-bench-")
-    collector = vxharness.Collector(os.path.join(work, "collected"))
+    collector = Collector(os.path.join(work, "collected"))
     try:
-        vxharness.write_conf(work, ServerHost="127.0.0.1:%d" % collector.port)
+        write_conf(work, ServerHost="127.0.0.1:%d" % collector.port)
         env = dict(os.environ, WINEPREFIX=args.prefix, WINEDEBUG="-all")
-        child = subprocess.Popen([os.path.join(ROOT, "tools", "wine64-run"),
-                                  os.path.join(args.build, "bin", "crash_bench_host.exe"), str(heap_mib), flags],
+        child = subprocess.Popen(settings.WINE + [settings.program("crash_bench_host.exe"), str(heap_mib), flags],
                                  cwd=work, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         _, err = child.communicate(timeout=args.timeout)
         ended_us = time.time() * 1e6
@@ -53,18 +55,12 @@ def one_run(args, heap_mib, flags):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--build", default=os.path.join(ROOT, "build", "win64"))
-    parser.add_argument("--native", default=None, help="native build holding collector/collector")
-    parser.add_argument("--collector", default=None)
-    parser.add_argument("--prefix", default=None, help="Wine prefix (default: BUILD/wineprefix)")
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--timeout", type=int, default=600)
     args = parser.parse_args()
-    args.build = os.path.abspath(args.build)
-    args.prefix = os.path.abspath(args.prefix or os.path.join(args.build, "wineprefix"))
-    native = args.native or os.path.join(os.path.dirname(args.build), "native")
-    os.environ["VXIDENT_COLLECTOR"] = os.path.abspath(args.collector or os.path.join(native, "collector", "collector"))
-    subprocess.run([os.path.join(ROOT, "tools", "wine-prefix.sh"), "start", args.prefix], check=True)
+    args.prefix = os.path.abspath(os.environ.get("WINEPREFIX") or os.path.join(settings.ROOT, "build", "win64",
+                                                                               "wineprefix"))
+    subprocess.run([os.path.join(settings.ROOT, "tools", "wine-prefix.sh"), "start", args.prefix], check=True)
 
     for title, heap_mib, flags in CONFIGS:
         runs = [one_run(args, heap_mib, flags) for _ in range(args.runs)]

@@ -7,121 +7,18 @@ fails its case instead of hanging the run.
 import os
 import struct
 import subprocess
-import sys
 import time
-import unittest
-import zlib
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-import vxharness  # noqa: E402
+import vxtest
+from vxtest import crash_files
+from vxtest.crash_case import CRASH_TIMEOUT, FILTER_MEMORY, FULL_MEMORY, HOST, NORMAL, STALL_BOUND, CrashCase
+from vxtest.crash_files import Minidump, inflate_package
+from vxtest.hosts import run_host, write_conf
 
-PIECE = 131072
-SEND_LIMIT = 64512
-HOST = "crash_host.exe"
-CRASH_TIMEOUT = 60          # any crash case
 FULL_MEMORY_TIMEOUT = 240   # Wine's full-memory minidump of even a small host is about 190 MB
-STALL_BOUND = 40            # a stalled crash ends within the watchdog's 10 s plus Wine's start-up
-
-FILTER_MEMORY, NORMAL, FULL_MEMORY = 0x8, 0x0, 0x2
-ACCESS_VIOLATION = 0xC0000005
 MODULE_EXCEPTION = 0xFFFF0002
 STACK_OVERFLOW = 0xC00000FD
 EXTRA_TEXT = b"extra information from the host"
-
-
-def inflate_package(package):
-    """The server's reading: header, then length-prefixed zlib streams of up to one piece each."""
-    assert package[:5] == b"VGZ\x00\x01", package[:5]
-    pos, out, chunks = 5, bytearray(), 0
-    while pos < len(package):
-        (length,) = struct.unpack_from("<I", package, pos)
-        assert length > 0 and pos + 4 + length <= len(package), (pos, length)
-        piece = zlib.decompress(package[pos + 4:pos + 4 + length])
-        assert 0 < len(piece) <= PIECE
-        out += piece
-        chunks += 1
-        pos += 4 + length
-    return bytes(out), chunks
-
-
-class Minidump:
-    """Just enough of the minidump format: header, stream directory, exception record."""
-
-    def __init__(self, data):
-        sig, _version, count, rva, _checksum, _time, self.flags = struct.unpack_from("<4sIIIIIQ", data, 0)
-        assert sig == b"MDMP", sig
-        self.data = data
-        self.streams = {}
-        for i in range(count):
-            kind, size, at = struct.unpack_from("<III", data, rva + 12 * i)
-            if kind:
-                self.streams[kind] = data[at:at + size]
-
-    def exception(self):
-        thread_id, _align, code, _flags, _record, address = struct.unpack_from("<IIIIQQ", self.streams[6], 0)
-        return thread_id, code, address
-
-
-class CrashCase(vxharness.E2ETest):
-
-    def run_crash(self, args, name=HOST, timeout=CRASH_TIMEOUT):
-        self.conf()
-        start = time.monotonic()
-        result = self.host(args, name=name, timeout=timeout)
-        result.seconds = time.monotonic() - start
-        return result
-
-    def file(self, name):
-        path = os.path.join(self.dir, name)
-        if not os.path.isfile(path):
-            return None
-        with open(path, "rb") as f:
-            return f.read()
-
-    def package_datagrams(self, timeout=5.0):
-        """Payloads of the blob datagrams that carry a package."""
-        blobs = []
-        for item in self.collector.quiet(timeout):
-            if item.get("event") != "datagram":
-                continue
-            raw = vxharness.raw(item)
-            kind, = struct.unpack_from(">I", raw, 4)
-            if kind == 4 and raw[43:48] == b"VGZ\x00\x01":
-                blobs.append(raw[43:])
-        return blobs
-
-    def assert_report(self, result, dump_type, fault_thread=None, code=ACCESS_VIOLATION, extra=None,
-                      exit_hook=True):
-        """Everything a finished crash report leaves: files, package, datagram, minidump, hook."""
-        self.assertEqual(result.returncode, 1, result.stderr)
-        dump, package = self.file("TempDump.dmp"), self.file("TempDump.vgz")
-        self.assertIsNotNone(dump, "TempDump.dmp missing")
-        self.assertIsNotNone(package, "TempDump.vgz missing")
-        inflated, chunks = inflate_package(package)
-        self.assertEqual(inflated, dump)
-        self.assertEqual(chunks, (len(dump) + PIECE - 1) // PIECE)
-        blobs = self.package_datagrams()
-        self.assertEqual(len(blobs), 1)
-        self.assertEqual(blobs[0], package[:SEND_LIMIT])
-        md = Minidump(dump)
-        self.assertEqual(md.flags, dump_type)
-        thread_id, got_code, _address = md.exception()
-        if fault_thread is None:
-            fault_thread = result.values("tid")[0]
-        self.assertIn(thread_id, fault_thread if isinstance(fault_thread, list) else [fault_thread])
-        self.assertEqual(got_code, code)
-        if extra is None:
-            self.assertNotIn(0x10001, md.streams)
-        else:
-            self.assertIn(extra, md.streams[0x10001])
-            self.assertFalse(md.streams[0x10001].endswith(b"\x00"))
-        self.assertEqual(self.file("exit_hook.txt") is not None, exit_hook)
-        return md
-
-    def assert_ended_without_report(self, result):
-        self.assertEqual(result.returncode, 1, result.stderr)
-        self.assertLess(result.seconds, STALL_BOUND)
-        self.assertEqual(self.package_datagrams(1.0), [])
 
 
 class Crashes(CrashCase):
@@ -135,8 +32,9 @@ class Crashes(CrashCase):
                 r = self.run_crash(["init", "ids", "hook", "format", "%x" % flags, "extra", "av"],
                                    timeout=FULL_MEMORY_TIMEOUT if dump_type == FULL_MEMORY else CRASH_TIMEOUT)
                 md = self.assert_report(r, dump_type, extra=EXTRA_TEXT)
-                self.assertEqual(set(md.streams) & {0x10002, 0x10003, 0x10004, 0x10005}, set())
-                self.assertEqual(9 in md.streams, dump_type == FULL_MEMORY)  # Memory64ListStream
+                asked_for_only = {crash_files.SCREENSHOT_STREAM, *crash_files.USER_TEXT_STREAMS}
+                self.assertEqual(set(md.streams) & asked_for_only, set())
+                self.assertEqual(crash_files.MEMORY64_LIST_STREAM in md.streams, dump_type == FULL_MEMORY)
 
     def test_user_texts_and_screenshot_that_fail_without_a_display(self):
         # S H L 1 2 3: no display, so no screenshot stream; the dialog cannot run, so the three
@@ -154,7 +52,7 @@ class Crashes(CrashCase):
         r = self.run_crash(["init", "ids", "hook", "threads", "8", "av"])
         md = self.assert_report(r, FILTER_MEMORY)
         # The eight, the faulting thread, the watchdog and the worker.
-        self.assertGreaterEqual(struct.unpack_from("<I", md.streams[3], 0)[0], 11)
+        self.assertGreaterEqual(struct.unpack_from("<I", md.streams[crash_files.THREAD_LIST_STREAM], 0)[0], 11)
 
     def test_software_exception_of_the_exception_level_carries_its_line(self):
         r = self.run_crash(["init", "ids", "hook", "exception"])
@@ -216,10 +114,10 @@ class Stalls(CrashCase):
                           stderr=subprocess.DEVNULL).returncode != 0:
             self.skipTest("needs a read-only mount (root)")
         try:
-            vxharness.write_conf(ro, ServerHost="127.0.0.1:%d" % self.collector.port)
+            write_conf(ro, ServerHost="127.0.0.1:%d" % self.collector.port)
             subprocess.run(["mount", "-o", "remount,ro", ro], check=True)
             start = time.monotonic()
-            r = vxharness.run_host(HOST, ["init", "ids", "hook", "av"], ro, timeout=CRASH_TIMEOUT)
+            r = run_host(HOST, ["init", "ids", "hook", "av"], ro, timeout=CRASH_TIMEOUT)
             r.seconds = time.monotonic() - start
             self.assertEqual(sorted(os.listdir(ro)), ["HVInfo.conf"])
         finally:
@@ -240,9 +138,9 @@ class Dumps(CrashCase):
         dump, package = self.file("TempDump.dmp"), self.file("TempDump.vgz")
         self.assertEqual(inflate_package(package)[0], dump)
         md = Minidump(dump)
-        self.assertNotIn(6, md.streams)  # no exception information without exception pointers
-        self.assertIn(b"the host asked for a dump", md.streams[0x10001])
+        self.assertNotIn(crash_files.EXCEPTION_STREAM, md.streams)  # no exception pointers, no record
+        self.assertIn(b"the host asked for a dump", md.streams[crash_files.EXTRA_INFO_STREAM])
 
 
 if __name__ == "__main__":
-    vxharness.main()
+    vxtest.main()

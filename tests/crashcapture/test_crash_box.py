@@ -4,17 +4,12 @@ the exit hook and the end of the process come once it is closed.
 """
 import os
 import subprocess
-import sys
-import time
-import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-import vxharness  # noqa: E402
-import xdisplay  # noqa: E402
-from test_crash import CrashCase, FILTER_MEMORY  # noqa: E402
-from xdisplay import WINE, WINESERVER  # noqa: E402
+import vxtest
+from vxtest import crash_files, settings, xdisplay
+from vxtest.crash_case import FILTER_MEMORY, CrashCase
+from vxtest.hosts import HostResult
+from vxtest.xdisplay import WINE, WINESERVER
 
 MESSAGE = "很抱歉，程序发生了严重错误，错误报告已经发送到服务器，我们将尽快解决这个问题。"
 HOLD_MS = 15000  # longer than the watchdog's 10 s without progress
@@ -28,7 +23,7 @@ class MessageBox(CrashCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.prefix = os.environ.get("VXIDENT_BOX_PREFIX") or os.path.abspath("crash-box-prefix")
+        cls.prefix = os.path.join(settings.work_dir("crash-box"), "wineprefix")
         cls.xvfb, display = xdisplay.start_xvfb("1024x768x24", 900)
         # An English locale: the ANSI code page is 1252, and the GBK text must still read right.
         cls.env = dict(os.environ, DISPLAY=display, WINEPREFIX=cls.prefix, WINEDEBUG="-all", LANG="C.UTF-8",
@@ -39,16 +34,15 @@ class MessageBox(CrashCase):
     @classmethod
     def tearDownClass(cls):
         subprocess.run([WINESERVER, "-k"], env=cls.env, timeout=60)
-        cls.xvfb.terminate()
-        cls.xvfb.wait(timeout=10)
+        xdisplay.stop_xvfb(cls.xvfb)
 
     def crash_and_close(self, host_args, hold_ms):
         self.conf()
         wine = [WINE]
-        host = subprocess.Popen(wine + [vxharness.program("crash_host.exe")] + host_args,
+        host = subprocess.Popen(wine + [settings.program("crash_host.exe")] + host_args,
                                 cwd=self.dir, env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         try:
-            closer = subprocess.run(wine + [vxharness.program("box_closer.exe"), str(hold_ms)], cwd=self.dir,
+            closer = subprocess.run(wine + [settings.program("box_closer.exe"), str(hold_ms)], cwd=self.dir,
                                     env=self.env, capture_output=True, timeout=120)
             _, err = host.communicate(timeout=60)
         finally:
@@ -56,7 +50,7 @@ class MessageBox(CrashCase):
                 host.kill()
                 host.wait()
         lines = dict(line.split("=", 1) for line in closer.stderr.decode("latin-1").splitlines() if "=" in line)
-        result = vxharness.HostResult(subprocess.CompletedProcess([], host.returncode, b"", err))
+        result = HostResult(host.returncode, b"", err)
         result.seconds = 0
         return lines, result
 
@@ -73,11 +67,11 @@ class MessageBox(CrashCase):
         lines, result = self.crash_and_close(["init", "ids", "hook", "format", "5001", "av"], 0)
         self.assertEqual(lines.get("box_found"), "1")
         md = self.assert_report(result, FILTER_MEMORY)
-        shot = md.streams[0x10002]
+        shot = md.streams[crash_files.SCREENSHOT_STREAM]
         self.assertEqual(shot[:2], b"\xff\xd8")
         self.assertEqual(shot[-2:], b"\xff\xd9")
-        self.assertEqual([k for k in md.streams if k > 0x10000], [0x10002])
+        self.assertEqual(list(md.user_streams()), [crash_files.SCREENSHOT_STREAM])
 
 
 if __name__ == "__main__":
-    vxharness.main()
+    vxtest.main()

@@ -1,9 +1,9 @@
 """The reporting client end to end: the real DLL under Wine, sending to the real collector."""
 import struct
-import unittest
 
-import vxharness
-from vxharness import E2ETest, raw
+import vxtest
+from vxtest.collector import Collector, raw
+from vxtest.e2e import E2ETest
 
 
 def header(kind, machine_id, i1, i3, i4, payload):
@@ -113,7 +113,7 @@ class Servers(E2ETest):
         self.assertEqual(len(self.collector.datagrams(1)), 1)
 
     def test_one_server_of_the_list_gets_everything(self):
-        second = vxharness.Collector(self.dir + "/second")
+        second = Collector(self.dir + "/second")
         try:
             self.conf(ServerHost=";127.0.0.1:%d;;127.0.0.1:%d;" % (self.collector.port, second.port))
             self.host(["init"] + IDS + ["counter", 5, 1, 0, "counter", 6, 1, 0, "str", 7, "x"])
@@ -194,4 +194,4 @@ class Threads(E2ETest):
 
 
 if __name__ == "__main__":
-    vxharness.main()
+    vxtest.main()

@@ -1,10 +1,11 @@
 """The hardware profile end to end: the real DLL under Wine sends it under key 18, and it agrees with
 what hardware_facts.exe reads of the machine itself."""
 import struct
-import unittest
 
-import vxharness
-from vxharness import E2ETest, raw
+import vxtest
+from vxtest.collector import raw
+from vxtest.e2e import E2ETest
+from vxtest.hosts import run_host
 
 IDS = ["ids", 7, 20, 300]
 KEY_HARDWARE_PROFILE = 18
@@ -26,7 +27,7 @@ def sanitised(text, cut):
 
 
 def facts(test):
-    result = vxharness.run_host("hardware_facts.exe", [], test.dir)
+    result = run_host("hardware_facts.exe", [], test.dir)
     test.assertEqual(result.returncode, 0, result.stderr)
     lines = result.stdout.decode("latin-1").splitlines()
     return dict((line.split(" ", 1) + [""])[:2] for line in lines)
@@ -101,4 +102,4 @@ class HardwareProfile(E2ETest):
 
 
 if __name__ == "__main__":
-    vxharness.main()
+    vxtest.main()

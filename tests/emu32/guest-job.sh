@@ -24,4 +24,4 @@ export VXIDENT_BIN=/tmp/vxbin VXIDENT_WINE=wine VXIDENT_COLLECTOR=/vx/collector/
 # Every program start costs seconds here, about ten times what it costs on the host.
 export VXIDENT_HOST_TIMEOUT=300
 export PYTHONDONTWRITEBYTECODE=1 PYTHONUNBUFFERED=1
-exec python3 /tmp/vxtests/emu32/guest_run.py /tmp/vxtests
+exec python3 /tmp/vxtests/vxtest /tmp/vxtests/emu32/guest_run.py

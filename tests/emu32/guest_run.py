@@ -1,30 +1,26 @@
-"""Runs the end-to-end drivers inside the emulated machine, one after another in this one boot.
+"""Runs the drivers inside the emulated machine, one after another in this one boot.
 
-Usage: guest_run.py TESTS_DIR
-Every tests/*/test_*.py built on the end-to-end harness (tests/e2e/vxharness.py) runs as its own
-unittest program with a time limit, as ctest runs them on the host. A Windows program is kept idle
-in the background first, so that each program start finds Wine's services already running. Prints one line per driver and a
-closing "N passed, N failed" line; exits 0 only when every driver passed.
+Usage: python3 TESTS_DIR/vxtest TESTS_DIR/emu32/guest_run.py
+The drivers are those the win32 build lists for this machine (VXIDENT_BIN/test_programs.json);
+each runs as its own unittest program with a time limit, as ctest runs them on the host. A Windows
+program is kept idle in the background first, so that each program start finds Wine's services
+already running. Prints one line per driver and a closing "N passed, N skipped, N failed" line;
+exits 0 only when no driver failed.
 """
-import glob
 import os
-import shlex
 import subprocess
 import sys
 import time
 
-DRIVER_LIMIT = 900  # seconds per driver file; a hung driver fails, the others still run
+from vxtest import EXIT_SKIPPED, settings, test_list
 
-# Drivers that do not fit this machine: it has no display for those that start Xvfb.
-LEFT_OUT = {
-    "crashcapture/test_crash_box.py": "needs a display",
-}
+DRIVER_LIMIT = 900  # seconds per driver file; a hung driver fails, the others still run
+TESTS_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 
 def start_idle_host():
     """Starts the idle host and waits until it runs: from then on Wine's services are up."""
-    wine = shlex.split(os.environ["VXIDENT_WINE"])
-    idle = subprocess.Popen(wine + [os.path.join(os.environ["VXIDENT_BIN"], "emu32_idle_host.exe")],
+    idle = subprocess.Popen(settings.WINE + [settings.program("emu32_idle_host.exe")],
                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, cwd="/tmp")
     started = time.monotonic()
     # A blocking read is safe: the job as a whole runs under the machine's time limit.
@@ -35,44 +31,33 @@ def start_idle_host():
     return idle
 
 
-def drivers(tests_dir):
-    """Every driver that runs Windows programs: those built on the end-to-end harness."""
-    found = []
-    for path in sorted(glob.glob(os.path.join(tests_dir, "*", "test_*.py"))):
-        name = os.path.relpath(path, tests_dir)
-        if name in LEFT_OUT:
-            print("emu32: %s left out: %s" % (name, LEFT_OUT[name]), flush=True)
-            continue
-        with open(path, encoding="utf-8") as f:
-            if "import vxharness" in f.read():
-                found.append(path)
-    return found
-
-
-def run_driver(path):
-    """True when the driver's unittest program passed within its limit; its output goes to ours."""
+def run_driver(driver):
+    """"passed", "skipped" or "failed", by the driver's exit code within its limit."""
     started = time.monotonic()
+    entry = os.path.join(TESTS_DIR, "vxtest")
     try:
-        completed = subprocess.run([sys.executable, path, "-v"], cwd="/tmp", timeout=DRIVER_LIMIT)
-        passed = completed.returncode == 0
-        verdict = "passed" if passed else "FAILED (exit %d)" % completed.returncode
+        completed = subprocess.run([sys.executable, entry, driver["file"], "-v"], cwd="/tmp", timeout=DRIVER_LIMIT)
+        verdict = {0: "passed", EXIT_SKIPPED: "skipped"}.get(completed.returncode, "failed")
+        detail = "" if verdict != "failed" else " (exit %d)" % completed.returncode
     except subprocess.TimeoutExpired:
-        passed, verdict = False, "FAILED (no end within %d s)" % DRIVER_LIMIT
-    name = os.path.relpath(path, os.path.dirname(os.path.dirname(path)))
-    print("emu32: %s %s in %.1f s" % (name, verdict, time.monotonic() - started), flush=True)
-    return passed
+        verdict, detail = "failed", " (no end within %d s)" % DRIVER_LIMIT
+    print("emu32: %s %s%s in %.1f s" % (driver["file"], verdict.upper() if verdict != "passed" else verdict, detail,
+                                        time.monotonic() - started), flush=True)
+    return verdict
 
 
 def main():
-    tests_dir = sys.argv[1]
+    drivers = [d for d in test_list.drivers() if d["emu32"]]
+    for left_out in (d for d in test_list.drivers() if not d["emu32"]):
+        print("emu32: %s not run here (host only)" % left_out["file"], flush=True)
     idle = start_idle_host()
     try:
-        results = [run_driver(path) for path in drivers(tests_dir)]
+        verdicts = [run_driver(driver) for driver in drivers]
     finally:
         idle.kill()
-    passed = sum(results)
-    print("emu32: %d passed, %d failed" % (passed, len(results) - passed), flush=True)
-    return 0 if results and all(results) else 1
+    counts = {v: verdicts.count(v) for v in ("passed", "skipped", "failed")}
+    print("emu32: %(passed)d passed, %(skipped)d skipped, %(failed)d failed" % counts, flush=True)
+    return 0 if verdicts and counts["failed"] == 0 else 1
 
 
 if __name__ == "__main__":

@@ -5,11 +5,13 @@
 // would hide a wrong cleanup for a while and then fail somewhere unrelated; the thunk sees it at
 // the call that did it.
 //
-// Usage: emu32_stdcall_host.exe ROUNDS
-// Each round makes the calls below; the datagrams go to the server of HVInfo.conf in the current
-// directory, where the driver counts and decodes them. Prints one summary line and exits 0 when
-// every call kept the convention and returned what the client's rules say.
+// Usage: emu32_stdcall_host.exe ROUNDS [GoogleTest options]
+// A GoogleTest program: each round makes the calls below, every call a check of its own; the
+// datagrams go to the server of HVInfo.conf in the current directory, where the driver counts and
+// decodes them.
 #include <windows.h>
+
+#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -74,52 +76,33 @@ _CheckedCall:
 
 namespace {
 
-struct Tally {
-  int calls = 0;
-  int stack_faults = 0;
-  int register_faults = 0;
-  int result_faults = 0;
-};
+int g_rounds = 100;
 
-Tally g_tally;
-
-// One checked call; a fault is printed with the name of the call so the log says which one.
-int Call(const char* name, const void* fn, int expected, int arg_count, int a = 0, int b = 0, int c = 0) {
+// One checked call, named in every failure so the log says which one.
+void Call(const char* name, const void* fn, int expected, int arg_count, int a = 0, int b = 0, int c = 0) {
   const int args[3] = {a, b, c};
   int delta = 0;
   int saved_ok = 0;
   const int result = CheckedCall(fn, arg_count, args, &delta, &saved_ok);
-  ++g_tally.calls;
-  if (delta != 0) {
-    ++g_tally.stack_faults;
-    std::printf("FAULT %s: stack pointer moved by %d bytes\n", name, delta);
-  }
-  if (!saved_ok) {
-    ++g_tally.register_faults;
-    std::printf("FAULT %s: a callee-saved register changed\n", name);
-  }
-  if (result != expected) {
-    ++g_tally.result_faults;
-    std::printf("FAULT %s: returned %d, expected %d\n", name, result, expected);
-  }
-  return result;
+  EXPECT_EQ(delta, 0) << name << ": the stack pointer moved";
+  EXPECT_EQ(saved_ok, 1) << name << ": a callee-saved register changed";
+  EXPECT_EQ(result, expected) << name;
 }
 
 int __stdcall StdcallSample(int a, int b, int c) { return a + b + c; }
 int __cdecl CdeclSample(int a, int b, int c) { return a + b + c; }
 
 // The checker must tell the two conventions apart, or a pass would mean nothing.
-bool CheckerWorks() {
+TEST(StdcallChecker, TellsTheConventionsApart) {
   const int args[3] = {1, 2, 3};
   int delta = 1;
   int saved_ok = 0;
-  const bool stdcall_ok = CheckedCall(reinterpret_cast<const void*>(&StdcallSample), 3, args, &delta, &saved_ok) == 6 &&
-                          delta == 0 && saved_ok == 1;
-  const bool cdecl_seen = CheckedCall(reinterpret_cast<const void*>(&CdeclSample), 3, args, &delta, &saved_ok) == 6 &&
-                          delta == -12 && saved_ok == 1;
-  std::printf("checker: stdcall sample %s, cdecl sample %s (delta %d)\n", stdcall_ok ? "clean" : "WRONG",
-              cdecl_seen ? "caught" : "MISSED", delta);
-  return stdcall_ok && cdecl_seen;
+  EXPECT_EQ(CheckedCall(reinterpret_cast<const void*>(&StdcallSample), 3, args, &delta, &saved_ok), 6);
+  EXPECT_EQ(delta, 0);
+  EXPECT_EQ(saved_ok, 1);
+  EXPECT_EQ(CheckedCall(reinterpret_cast<const void*>(&CdeclSample), 3, args, &delta, &saved_ok), 6);
+  EXPECT_EQ(delta, -12);
+  EXPECT_EQ(saved_ok, 1);
 }
 
 // The DLL beside this program, whatever the current directory is (the driver runs us elsewhere).
@@ -156,30 +139,19 @@ bool FindExports(HMODULE dll, Exports* out) {
   bool all = true;
   for (const auto& entry : table) {
     *entry.slot = reinterpret_cast<const void*>(GetProcAddress(dll, entry.name));
-    if (*entry.slot == nullptr) {
-      std::printf("FAULT export %s not found\n", entry.name);
-      all = false;
-    }
+    EXPECT_NE(*entry.slot, nullptr) << "export " << entry.name << " not found";
+    all = all && *entry.slot != nullptr;
   }
   return all;
 }
 
 int Ptr(const void* p) { return static_cast<int>(reinterpret_cast<INT_PTR>(p)); }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  const int rounds = argc > 1 ? std::atoi(argv[1]) : 100;
-  // The driver reads our lines while we run; the client's echo goes to the same stdout.
-  std::setvbuf(stdout, nullptr, _IONBF, 0);
-  if (!CheckerWorks()) return 3;
+TEST(StdcallExports, ManyCallsKeepTheStackRegistersAndResults) {
   HMODULE dll = LoadClientDll();
-  if (dll == nullptr) {
-    std::printf("FAULT VXIdent.dll not loaded (error %lu)\n", GetLastError());
-    return 2;
-  }
+  ASSERT_NE(dll, nullptr) << "VXIdent.dll not loaded, error " << GetLastError();
   Exports fn;
-  if (!FindExports(dll, &fn)) return 2;
+  ASSERT_TRUE(FindExports(dll, &fn));
 
   // Identities 0x1234, 0x56 and 0x789: their low halves appear in every datagram's header.
   Call("VXIdent_Init", fn.init, 0, 0);
@@ -189,7 +161,7 @@ int main(int argc, char** argv) {
 
   static const char kText[] = "emu32 round";
   static unsigned char blob[64];
-  for (int round = 0; round < rounds; ++round) {
+  for (int round = 0; round < g_rounds; ++round) {
     std::memset(blob, round & 0xFF, sizeof(blob));
     const int blob_length = 1 + round % static_cast<int>(sizeof(blob));
     // Four datagrams per round, each carrying the round number where the driver can see it.
@@ -204,9 +176,14 @@ int main(int argc, char** argv) {
     Call("VXIdent_Set_Counter(3)", fn.set_counter, 0, 3, 3, 99, 0);
   }
   Call("VXIdent_Fin", fn.fin, 0, 0);
+}
 
-  std::printf("summary: rounds=%d calls=%d stack_faults=%d register_faults=%d result_faults=%d\n", rounds,
-              g_tally.calls, g_tally.stack_faults, g_tally.register_faults, g_tally.result_faults);
-  const bool clean = g_tally.stack_faults == 0 && g_tally.register_faults == 0 && g_tally.result_faults == 0;
-  return clean ? 0 : 1;
+}  // namespace
+
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  if (argc > 1) g_rounds = std::atoi(argv[1]);
+  // The client's echo goes to the same stdout as GoogleTest's lines.
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+  return RUN_ALL_TESTS();
 }

@@ -8,13 +8,13 @@ does not pass unseen.
 """
 import os
 import subprocess
-import sys
 import tempfile
 import unittest
 import xml.etree.ElementTree as ElementTree
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-import vxharness  # noqa: E402
+import vxtest
+from vxtest import settings
+from vxtest.hosts import run_host
 
 PROGRAM = "emu32_guard_test.exe"
 CASES = [
@@ -42,12 +42,12 @@ def case_results(report_path):
 
 class GuardOnI686(unittest.TestCase):
     def test_every_case_passes(self):
-        self.assertTrue(os.path.exists(vxharness.program(PROGRAM)), PROGRAM + " is not built")
+        self.assertTrue(os.path.exists(settings.program(PROGRAM)), PROGRAM + " is not built")
         with tempfile.TemporaryDirectory(prefix="vxident-emu32-guard-") as work:
             try:
-                result = vxharness.run_host(PROGRAM, ["--gtest_output=xml:report.xml"], cwd=work)
+                result = run_host(PROGRAM, ["--gtest_output=xml:report.xml"], cwd=work)
             except subprocess.TimeoutExpired:
-                self.fail("%s did not end within %d s" % (PROGRAM, vxharness.HOST_TIMEOUT))
+                self.fail("%s did not end within %d s" % (PROGRAM, settings.HOST_TIMEOUT))
             out = result.stdout.decode("latin-1") + result.stderr
             report = os.path.join(work, "report.xml")
             self.assertTrue(os.path.exists(report), "no XML report:\n" + out)
@@ -57,4 +57,4 @@ class GuardOnI686(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    vxharness.main()
+    vxtest.main()

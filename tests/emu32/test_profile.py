@@ -4,13 +4,8 @@ The probes issue cpuid from i686 code (where ebx is easily lost) and read the re
 memory status through 32-bit Wine; the machine's own /proc/cpuinfo and /proc/meminfo say what they
 must find.
 """
-import os
-import sys
-import unittest
-
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-import vxharness  # noqa: E402
-from vxharness import E2ETest  # noqa: E402
+import vxtest
+from vxtest.e2e import E2ETest
 
 FIELDS = ["id", "cname", "cvendor", "cmodel", "cspeed_reg", "cmmx", "csse", "csse2", "c3dnow", "cht",
           "winver", "vname_reg", "vvendor", "vmodel", "mem1", "mem2", "dx"]
@@ -77,4 +72,4 @@ class HardwareProfile(E2ETest):
 
 
 if __name__ == "__main__":
-    vxharness.main()
+    vxtest.main()

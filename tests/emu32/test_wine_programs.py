@@ -1,45 +1,53 @@
-"""The Windows flavours' own test programs, built for i686, run under 32-bit Wine.
+"""The Windows flavours' own GoogleTest programs, built for i686, run under 32-bit Wine.
 
 On the host only their win64 builds run. These exercise code whose i686 form differs from the
 x86_64 one in ways that matter: the guard's assembly and its SEH chain, the probes' cpuid from
-32-bit code, the module's 32-bit layouts and its software exception. Each program's exit code is
-its verdict.
+32-bit code, the module's 32-bit layouts and its software exception, the encoder's kernels on the
+x87 unit. The programs and the environment each needs come from the build's list; each program's
+exit code is its verdict.
 """
 import os
 import subprocess
-import sys
 import tempfile
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-import vxharness  # noqa: E402
+import vxtest
+from vxtest import settings, test_list
+from vxtest.hosts import run_host
 
-NO_WEB = "mscoree,mshtml="
-# name, arguments, environment: as the win64 flavour registers them. The registry test writes and
-# deletes the keys the probes read, so it runs last.
-PROGRAMS = [
-    ("guard_test.exe", ["--gtest_brief=1"], {}),
-    ("crashmodule_wine_test.exe", ["--gtest_brief=1"], {}),
-    # Wine answers version queries for files named like its own DLLs from its built-ins unless
-    # these load natively.
-    ("hwinfo_machine_win_test.exe", [], {"WINEDLLOVERRIDES": "d3d9,dpnet,d3d8,ddraw,dinput,dplayx,d3drg8x=n;" + NO_WEB}),
-    ("hwinfo_registry_win_test.exe", [], {}),
-]
+
+def environment_for(program):
+    """The program's own variables over this machine's; DLL overrides add to the machine's."""
+    env = dict(program["environment"])
+    ours = os.environ.get("WINEDLLOVERRIDES")
+    if ours and "WINEDLLOVERRIDES" in env:
+        env["WINEDLLOVERRIDES"] += ";" + ours
+    return env
+
+
+def in_run_order(programs):
+    """Programs that change the machine (and get a prefix of their own on the host) share this
+    machine's one prefix, so they run after the others."""
+    return sorted(programs, key=lambda program: program["own_prefix"])
 
 
 class WinePrograms(unittest.TestCase):
     def test_programs_pass_on_i686(self):
-        for name, args, env in PROGRAMS:
+        programs = in_run_order(test_list.wine_programs())
+        self.assertNotEqual(programs, [], "the build lists no Windows test programs")
+        for program in programs:
+            name = program["file"]
             with self.subTest(program=name):
-                self.assertTrue(os.path.exists(vxharness.program(name)), name + " is not built")
+                self.assertTrue(os.path.exists(settings.program(name)), name + " is not built")
                 try:
                     with tempfile.TemporaryDirectory(prefix="vxident-emu32-") as work:
-                        result = vxharness.run_host(name, args, cwd=work, env=env)
+                        result = run_host(name, ["--gtest_brief=1"], cwd=work, env=environment_for(program))
                 except subprocess.TimeoutExpired:
-                    self.fail("%s did not end within %d s" % (name, vxharness.HOST_TIMEOUT))
+                    self.fail("%s did not end within %d s" % (name, settings.HOST_TIMEOUT))
                 out = result.stdout.decode("latin-1") + result.stderr
+                print(out[-4000:])
                 self.assertEqual(result.returncode, 0, out)
 
 
 if __name__ == "__main__":
-    vxharness.main()
+    vxtest.main()

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "win_test_support.h"
+#include "tests/hwinfo/machine_reads_win.h"
 
 using namespace wintest;
 

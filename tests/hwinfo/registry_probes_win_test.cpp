@@ -2,6 +2,8 @@
 // the adapter chain of the video device map, the processor key, and their absence.
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -10,7 +12,8 @@
 #include "hwinfo/cpu_model.h"
 #include "hwinfo/gpu_name.h"
 #include "hwinfo/probes.h"
-#include "win_test_support.h"
+#include "tests/hwinfo/machine_reads_win.h"
+#include "tests/hwinfo/registry_guard_win.h"
 
 namespace {
 
@@ -45,10 +48,10 @@ struct GpuCase {
   int model;
 };
 
-void GpuDescriptionsAreClassified() {
+TEST(RegistryProbes, GpuDescriptionsAreClassified) {
   KeyGuard video(kVideoKey, true);
   KeyGuard test_root(kTestRoot, false);
-  REQUIRE(CHECK_TRUE(SetRegString(kVideoKey, "\\Device\\Video0", kKernelPath, true, true)));
+  ASSERT_TRUE(SetRegString(kVideoKey, "\\Device\\Video0", kKernelPath, true, true));
   const GpuCase cases[] = {
       {"NVIDIA GeForce 6800 GT", "NVIDIA", 2, 8},
       {"RADEON 9600 SERIES", "ATI", 1, 7},
@@ -64,150 +67,139 @@ void GpuDescriptionsAreClassified() {
       {"Trident Blade3D", "TRIDENT", 12, 3},
   };
   for (const GpuCase& c : cases) {
-    REQUIRE(CHECK_TRUE(SetRegString(kSettingsKey, "Device Description", c.description)));
+    ASSERT_TRUE(SetRegString(kSettingsKey, "Device Description", c.description));
     bool opened = false;
     const std::string name = GpuName(&opened);
-    CHECK_TRUE(opened) << c.description;
-    CHECK_EQ(name, c.description);
+    EXPECT_TRUE(opened) << c.description;
+    EXPECT_EQ(name, c.description);
     // What the profile does with it: cut, sanitise, classify.
     char scratch[kProfileScratchSize];
     std::strcpy(scratch, name.c_str());
     SanitiseField(scratch, 64);
     int vendor = -1;
-    CHECK_EQ(GetGpuVendorModel(scratch, &vendor), c.model) << c.description;
-    CHECK_STREQ(scratch, c.token) << c.description;
-    CHECK_EQ(vendor, c.vendor) << c.description;
+    EXPECT_EQ(GetGpuVendorModel(scratch, &vendor), c.model) << c.description;
+    EXPECT_STREQ(scratch, c.token) << c.description;
+    EXPECT_EQ(vendor, c.vendor) << c.description;
   }
-  REQUIRE(CHECK_TRUE(SetRegString(kSettingsKey, "Device Description", "NVIDIA GeForce 6800 GT")));
-  CHECK_TRUE(Profile().find("&vname_reg=NVIDIA GeForce 6800 GT&vvendor=NVIDIA&vmodel=8&") != std::string::npos)
+  ASSERT_TRUE(SetRegString(kSettingsKey, "Device Description", "NVIDIA GeForce 6800 GT"));
+  EXPECT_TRUE(Profile().find("&vname_reg=NVIDIA GeForce 6800 GT&vvendor=NVIDIA&vmodel=8&") != std::string::npos)
       << Profile();
 }
 
-void ProfileCutsAndSanitisesTheDescription() {
+TEST(RegistryProbes, ProfileCutsAndSanitisesTheDescription) {
   KeyGuard video(kVideoKey, true);
   KeyGuard test_root(kTestRoot, false);
-  REQUIRE(CHECK_TRUE(SetRegString(kVideoKey, "\\Device\\Video0", kKernelPath, true, true)));
+  ASSERT_TRUE(SetRegString(kVideoKey, "\\Device\\Video0", kKernelPath, true, true));
   // 80 characters; the vendor's name lies beyond the 64 that are kept.
   std::string description = "Standard Display Adapter for the primary monitor of this machine NVIDIA 6800";
   description.resize(80, '0');
-  REQUIRE(CHECK_TRUE(SetRegString(kSettingsKey, "Device Description", description)));
+  ASSERT_TRUE(SetRegString(kSettingsKey, "Device Description", description));
   const std::string profile = Profile();
-  CHECK_TRUE(profile.find("&vname_reg=" + description.substr(0, 64) + "&vvendor=UNKNOW&vmodel=0&") !=
+  EXPECT_TRUE(profile.find("&vname_reg=" + description.substr(0, 64) + "&vvendor=UNKNOW&vmodel=0&") !=
              std::string::npos)
       << profile;
 
-  REQUIRE(CHECK_TRUE(SetRegString(kSettingsKey, "Device Description", "Radeon 9600 & co=fast?")));
+  ASSERT_TRUE(SetRegString(kSettingsKey, "Device Description", "Radeon 9600 & co=fast?"));
   const std::string sanitised = Profile();
-  CHECK_TRUE(sanitised.find("&vname_reg=Radeon 9600 - co-fast-&vvendor=ATI&vmodel=7&") != std::string::npos)
+  EXPECT_TRUE(sanitised.find("&vname_reg=Radeon 9600 - co-fast-&vvendor=ATI&vmodel=7&") != std::string::npos)
       << sanitised;
-  CHECK_EQ(ProfileFields(sanitised).size(), 17u);
+  EXPECT_EQ(ProfileFields(sanitised).size(), 17u);
 }
 
-void BreaksInTheAdapterChain() {
+TEST(RegistryProbes, BreaksInTheAdapterChain) {
   KeyGuard video(kVideoKey, true);
   KeyGuard test_root(kTestRoot, false);
   bool opened = true;
 
-  REQUIRE(CHECK_TRUE(SetRegString(kVideoKey, "\\Device\\Video0", "\\Registry\\Machine", true, true)));  // 17
-  CHECK_EQ(GpuName(&opened), "UnkowGPU");
-  CHECK_FALSE(opened);
+  ASSERT_TRUE(SetRegString(kVideoKey, "\\Device\\Video0", "\\Registry\\Machine", true, true));  // 17
+  EXPECT_EQ(GpuName(&opened), "UnkowGPU");
+  EXPECT_FALSE(opened);
 
   // Exactly the 18 characters of the root: the empty rest opens HKEY_LOCAL_MACHINE itself, which
   // has no description.
-  REQUIRE(CHECK_TRUE(SetRegString(kVideoKey, "\\Device\\Video0", "\\Registry\\Machine\\", true, true)));
-  CHECK_EQ(GpuName(&opened), "UnkowGPU");
-  CHECK_TRUE(opened);
+  ASSERT_TRUE(SetRegString(kVideoKey, "\\Device\\Video0", "\\Registry\\Machine\\", true, true));
+  EXPECT_EQ(GpuName(&opened), "UnkowGPU");
+  EXPECT_TRUE(opened);
 
-  REQUIRE(CHECK_TRUE(SetRegString(kVideoKey, "\\Device\\Video0", kKernelPath, true, true)));
-  CHECK_EQ(GpuName(&opened), "UnkowGPU");  // settings key missing
-  CHECK_FALSE(opened);
+  ASSERT_TRUE(SetRegString(kVideoKey, "\\Device\\Video0", kKernelPath, true, true));
+  EXPECT_EQ(GpuName(&opened), "UnkowGPU");  // settings key missing
+  EXPECT_FALSE(opened);
 
-  REQUIRE(CHECK_TRUE(SetRegString(kSettingsKey, "Other Value", "x")));
-  CHECK_EQ(GpuName(&opened), "UnkowGPU");  // key without a description
-  CHECK_TRUE(opened);
+  ASSERT_TRUE(SetRegString(kSettingsKey, "Other Value", "x"));
+  EXPECT_EQ(GpuName(&opened), "UnkowGPU");  // key without a description
+  EXPECT_TRUE(opened);
 
-  REQUIRE(CHECK_TRUE(SetRegString(kSettingsKey, "Device Description", std::string(300, 'd'))));
-  CHECK_EQ(GpuName(&opened), "UnkowGPU");  // does not fit the 256 bytes: not read
-  CHECK_TRUE(opened);
+  ASSERT_TRUE(SetRegString(kSettingsKey, "Device Description", std::string(300, 'd')));
+  EXPECT_EQ(GpuName(&opened), "UnkowGPU");  // does not fit the 256 bytes: not read
+  EXPECT_TRUE(opened);
 
-  REQUIRE(CHECK_TRUE(SetRegString(kSettingsKey, "Device Description", std::string(255, 'd'))));
-  CHECK_EQ(GpuName(&opened), std::string(255, 'd'));  // 255 characters and the terminator fit
+  ASSERT_TRUE(SetRegString(kSettingsKey, "Device Description", std::string(255, 'd')));
+  EXPECT_EQ(GpuName(&opened), std::string(255, 'd'));  // 255 characters and the terminator fit
 
   // 256 bytes without a terminator fill the buffer; the probe keeps 255 of them and terminates.
-  REQUIRE(CHECK_TRUE(SetRegRaw(kSettingsKey, "Device Description", REG_BINARY, std::string(256, 'e'))));
-  CHECK_EQ(GpuName(&opened), std::string(255, 'e'));
-  CHECK_TRUE(opened);
+  ASSERT_TRUE(SetRegRaw(kSettingsKey, "Device Description", REG_BINARY, std::string(256, 'e')));
+  EXPECT_EQ(GpuName(&opened), std::string(255, 'e'));
+  EXPECT_TRUE(opened);
 
   // The same as a string: Windows hands the 256 bytes over as they are; Wine's RegQueryValueExA
   // wants room for a terminator it would add and fails the read, which leaves the fallback.
-  REQUIRE(CHECK_TRUE(SetRegString(kSettingsKey, "Device Description", std::string(256, 'f'), false)));
+  ASSERT_TRUE(SetRegString(kSettingsKey, "Device Description", std::string(256, 'f'), false));
   const std::string unterminated = GpuName(&opened);
-  CHECK_TRUE(unterminated == std::string(255, 'f') || unterminated == "UnkowGPU") << unterminated;
+  EXPECT_TRUE(unterminated == std::string(255, 'f') || unterminated == "UnkowGPU") << unterminated;
   std::printf("256-byte string without terminator read as %s\n",
               unterminated == "UnkowGPU" ? "a failure (Wine)" : "255 characters (Windows)");
 }
 
-void RegistryProcessorValues() {
+TEST(RegistryProbes, RegistryProcessorValues) {
   KeyGuard cpu(kCpuKey, true);
   char name[kCpuNameSize];
 
-  REQUIRE(CHECK_TRUE(SetRegString(kCpuKey, "ProcessorNameString", "   Test  CPU Name   ", true, true)));
+  ASSERT_TRUE(SetRegString(kCpuKey, "ProcessorNameString", "   Test  CPU Name   ", true, true));
   GetCpuName(kRegistryOnlyCpu, name);
-  CHECK_STREQ(name, "Test  CPU Name");
+  EXPECT_STREQ(name, "Test  CPU Name");
 
-  REQUIRE(CHECK_TRUE(SetRegString(kCpuKey, "ProcessorNameString", "      ", true, true)));
+  ASSERT_TRUE(SetRegString(kCpuKey, "ProcessorNameString", "      ", true, true));
   GetCpuName(kRegistryOnlyCpu, name);
-  CHECK_STREQ(name, "Unknow CPU");
+  EXPECT_STREQ(name, "Unknow CPU");
 
-  REQUIRE(CHECK_TRUE(SetRegString(kCpuKey, "ProcessorNameString", "AMD Athlon(tm) XP 1800+", true, true)));
+  ASSERT_TRUE(SetRegString(kCpuKey, "ProcessorNameString", "AMD Athlon(tm) XP 1800+", true, true));
   char token[8];
-  CHECK_EQ(GetCpuVendor(kRegistryOnlyCpu, token), 2);
-  CHECK_STREQ(token, "AMD");
+  EXPECT_EQ(GetCpuVendor(kRegistryOnlyCpu, token), 2);
+  EXPECT_STREQ(token, "AMD");
   char model[kCpuModelSize];
   GetCpuModel(kRegistryOnlyCpu, model);
-  CHECK_STREQ(model, "AXP");
+  EXPECT_STREQ(model, "AXP");
 
   // "~MHz" is read as four bytes whatever its type.
-  REQUIRE(CHECK_TRUE(SetRegRaw(kCpuKey, "~MHz", REG_DWORD, std::string("\xd2\x04\x00\x00", 4), true)));
-  CHECK_EQ(GetCpuSpeedReg(), 1234);
-  REQUIRE(CHECK_TRUE(SetRegRaw(kCpuKey, "~MHz", REG_BINARY, std::string("\x2c\x01", 2), true)));
-  CHECK_EQ(GetCpuSpeedReg(), 300);
-  REQUIRE(CHECK_TRUE(SetRegString(kCpuKey, "~MHz", "1234", true, true)));  // five bytes: does not fit
-  CHECK_EQ(GetCpuSpeedReg(), 0);
+  ASSERT_TRUE(SetRegRaw(kCpuKey, "~MHz", REG_DWORD, std::string("\xd2\x04\x00\x00", 4), true));
+  EXPECT_EQ(GetCpuSpeedReg(), 1234);
+  ASSERT_TRUE(SetRegRaw(kCpuKey, "~MHz", REG_BINARY, std::string("\x2c\x01", 2), true));
+  EXPECT_EQ(GetCpuSpeedReg(), 300);
+  ASSERT_TRUE(SetRegString(kCpuKey, "~MHz", "1234", true, true));  // five bytes: does not fit
+  EXPECT_EQ(GetCpuSpeedReg(), 0);
 }
 
-void MissingKeys() {
+TEST(RegistryProbes, MissingKeys) {
   KeyGuard cpu(kCpuKey, true);
   KeyGuard video(kVideoKey, true);
   cpu.Delete();
   video.Delete();
 
-  CHECK_EQ(GetCpuSpeedReg(), 0);
+  EXPECT_EQ(GetCpuSpeedReg(), 0);
   char name[kCpuNameSize];
   GetCpuName(kRegistryOnlyCpu, name);
-  CHECK_STREQ(name, "Unknow CPU");
+  EXPECT_STREQ(name, "Unknow CPU");
   char token[8];
-  CHECK_EQ(GetCpuVendor(kRegistryOnlyCpu, token), 0);  // searched in "unknow cpu"
-  CHECK_STREQ(token, "OTHER");
+  EXPECT_EQ(GetCpuVendor(kRegistryOnlyCpu, token), 0);  // searched in "unknow cpu"
+  EXPECT_STREQ(token, "OTHER");
   bool opened = true;
-  CHECK_EQ(GpuName(&opened), "UnkowGPU");
-  CHECK_FALSE(opened);
+  EXPECT_EQ(GpuName(&opened), "UnkowGPU");
+  EXPECT_FALSE(opened);
 
   const std::string profile = Profile();
-  CHECK_EQ(ProfileFields(profile).size(), 17u) << profile;
-  CHECK_TRUE(profile.find("&cspeed_reg=0&") != std::string::npos) << profile;
-  CHECK_TRUE(profile.find("&vname_reg=UnkowGPU&vvendor=UNKNOW&vmodel=0&") != std::string::npos) << profile;
+  EXPECT_EQ(ProfileFields(profile).size(), 17u) << profile;
+  EXPECT_TRUE(profile.find("&cspeed_reg=0&") != std::string::npos) << profile;
+  EXPECT_TRUE(profile.find("&vname_reg=UnkowGPU&vvendor=UNKNOW&vmodel=0&") != std::string::npos) << profile;
 }
 
 }  // namespace
-
-int main() {
-  const TestCase cases[] = {
-      {"RegistryProbes.GpuDescriptionsAreClassified", GpuDescriptionsAreClassified},
-      {"RegistryProbes.ProfileCutsAndSanitisesTheDescription", ProfileCutsAndSanitisesTheDescription},
-      {"RegistryProbes.BreaksInTheAdapterChain", BreaksInTheAdapterChain},
-      {"RegistryProbes.RegistryProcessorValues", RegistryProcessorValues},
-      {"RegistryProbes.MissingKeys", MissingKeys},
-  };
-  return RunCases(cases);
-}

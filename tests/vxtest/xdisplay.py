@@ -21,9 +21,20 @@ def start_xvfb(screen, limit_s):
     with os.fdopen(read_end) as pipe:
         display = pipe.readline().strip()
     if not display:
-        xvfb.kill()
+        stop_xvfb(xvfb)
         raise RuntimeError("Xvfb did not start")
     return xvfb, ":" + display
+
+
+def stop_xvfb(xvfb):
+    """Ends a display of start_xvfb. `timeout` passes SIGTERM on to Xvfb; a SIGKILL would end only
+    `timeout` itself and leave Xvfb running with no parent."""
+    xvfb.terminate()
+    try:
+        xvfb.wait(timeout=30)
+    except subprocess.TimeoutExpired:
+        xvfb.kill()
+        xvfb.wait()
 
 
 def make_prefix(env, timeout_s=300):

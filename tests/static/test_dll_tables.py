@@ -1,15 +1,17 @@
 """Static checks of a built VXIdent.dll with objdump: what a host links against.
 
-  check_dll.py --objdump OBJDUMP --dll PATH [--stdcall]
+  VXIDENT_OBJDUMP=TOOL VXIDENT_DLL=PATH [VXIDENT_STDCALL=1] python3 tests/vxtest static/test_dll_tables.py
 
-Checks that the export table holds exactly the six undecorated names, that the DLL imports only
-Windows' own system DLLs, and with --stdcall (i686) that each Set export removes its own arguments
-(a `ret` with 12, 12, 8 and 12 bytes).
+The export table holds exactly the six undecorated names, the DLL imports only Windows' own system
+DLLs, and with VXIDENT_STDCALL=1 (i686) each Set export removes its own arguments (a `ret` with 12,
+12, 8 and 12 bytes).
 """
-import argparse
 import re
 import subprocess
-import sys
+import unittest
+
+import vxtest
+from vxtest import settings
 
 EXPORTS = {"VXIdent_Init": 0, "VXIdent_Set_Counter": 12, "VXIdent_Set_Int": 12,
            "VXIdent_Set_Str": 8, "VXIdent_Set_Bin": 12, "VXIdent_Fin": 0}
@@ -58,39 +60,36 @@ def callee_cleanup(tool, dll, address):
     return rets
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--objdump", required=True)
-    parser.add_argument("--dll", required=True)
-    parser.add_argument("--stdcall", action="store_true")
-    args = parser.parse_args()
-    headers = objdump(args.objdump, "-p", args.dll)
-    failures = []
+class TablesCase(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.headers = objdump(settings.OBJDUMP, "-p", settings.DLL)
+        cls.rvas = exported_rvas(cls.headers)
 
-    rvas = exported_rvas(headers)
-    if set(rvas) != set(EXPORTS):
-        failures.append("exports are %s, expected exactly %s" % (sorted(rvas), sorted(EXPORTS)))
-    dll_name = re.search(r"^Name\s+[0-9a-f]+\s+(\S+)", headers, re.M)
-    if not dll_name or dll_name.group(1) != "VXIdent.dll":
-        failures.append("export directory names %r, expected VXIdent.dll" % (dll_name and dll_name.group(1)))
 
-    foreign = sorted(d for d in imported_dlls(headers) if d not in SYSTEM_DLLS and not d.startswith("api-ms-"))
-    if foreign:
-        failures.append("imports non-system DLLs: %s" % foreign)
+class DllTables(TablesCase):
 
-    if args.stdcall:
-        for name, size in EXPORTS.items():
-            if name not in rvas:
-                continue
-            rets = callee_cleanup(args.objdump, args.dll, rvas[name])
-            if rets != [size]:
-                failures.append("%s returns with ret %s, expected ret %d" % (name, rets, size))
+    def test_exports_are_the_six_undecorated_names(self):
+        self.assertEqual(sorted(self.rvas), sorted(EXPORTS))
 
-    for f in failures:
-        print("FAIL:", f)
-    print("%s: %d checks failed" % (args.dll, len(failures)))
-    return 1 if failures else 0
+    def test_export_directory_names_the_dll(self):
+        dll_name = re.search(r"^Name\s+[0-9a-f]+\s+(\S+)", self.headers, re.M)
+        self.assertEqual(dll_name and dll_name.group(1), "VXIdent.dll")
+
+    def test_imports_only_system_dlls(self):
+        foreign = sorted(d for d in imported_dlls(self.headers) if d not in SYSTEM_DLLS and not d.startswith("api-ms-"))
+        self.assertEqual(foreign, [], "the runtime must be linked in, not imported")
+
+
+# x86_64 has one calling convention: the callee-cleanup check is for the i686 DLL only.
+if settings.STDCALL:
+    class StdcallCleanup(TablesCase):
+        def test_each_export_removes_its_own_arguments(self):
+            for name, size in EXPORTS.items():
+                with self.subTest(export=name):
+                    self.assertIn(name, self.rvas)
+                    self.assertEqual(callee_cleanup(settings.OBJDUMP, settings.DLL, self.rvas[name]), [size])
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    vxtest.main()
