@@ -2,7 +2,6 @@
 """The collector's pages in headless Chromium: a store of hand-made crashes (frames, symbols,
 hostile texts) and one crash that arrives live, each page loaded, its rendered text checked, and a
 screenshot of it kept under the artifacts folder. Every child process has a time limit."""
-import argparse
 import json
 import os
 import re
@@ -11,13 +10,16 @@ import signal
 import socket
 import struct
 import subprocess
-import sys
 import tempfile
 import unittest
 import urllib.request
 import zlib
 
-ARGS = None
+import vxtest
+from vxtest import settings
+
+DATA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data")
+ARTIFACTS = os.path.join(settings.ARTIFACTS, "collector")
 LIMIT = 60  # seconds for any one child
 CHROMIUM_FLAGS = [  # what Chromium needs here: headless, as root, and no network but loopback
     "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
@@ -57,16 +59,16 @@ class CollectorPages(unittest.TestCase):
         cls.browser = chromium()
         cls.work = tempfile.mkdtemp(prefix="collector_pages_")
         cls.out = os.path.join(cls.work, "out")
-        made = subprocess.run([ARGS.make_store, cls.out, os.path.join(ARGS.data, "screenshot.jpg")],
+        made = subprocess.run([settings.MAKE_PAGE_STORE, cls.out, os.path.join(DATA, "screenshot.jpg")],
                               capture_output=True, timeout=LIMIT, check=True)
         cls.hand_made_crash = int(made.stdout)
-        cls.proc = subprocess.Popen([ARGS.collector, "--listen", "127.0.0.1:0", "--out", cls.out, "--http",
+        cls.proc = subprocess.Popen([settings.COLLECTOR, "--listen", "127.0.0.1:0", "--out", cls.out, "--http",
                                      "127.0.0.1:0"], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         udp = json.loads(cls.proc.stdout.readline())
         http = json.loads(cls.proc.stdout.readline())
         cls.base = "http://127.0.0.1:%d" % http["port"]
         # A live crash from a machine that sent its hardware profile first.
-        with open(os.path.join(ARGS.data, "crash.dmp"), "rb") as f:
+        with open(os.path.join(DATA, "crash.dmp"), "rb") as f:
             dump = f.read()
         sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
         sock.sendto(data(2, 0x00140012, b"id=89ABCDEF01234567&cname=Live CPU&vname_reg=Live GPU"),
@@ -78,7 +80,7 @@ class CollectorPages(unittest.TestCase):
             line = json.loads(cls.proc.stdout.readline())
             if line["event"] == "crash_report":
                 cls.live = line
-        os.makedirs(ARGS.artifacts, exist_ok=True)
+        os.makedirs(ARTIFACTS, exist_ok=True)
 
     @classmethod
     def tearDownClass(cls):
@@ -101,7 +103,7 @@ class CollectorPages(unittest.TestCase):
         dom = subprocess.run([self.browser] + CHROMIUM_FLAGS + ["--user-data-dir=" + profile, "--dump-dom", url],
                              capture_output=True, timeout=LIMIT)
         self.assertEqual(dom.returncode, 0, dom.stderr[-2000:])
-        shot = os.path.join(ARGS.artifacts, name + ".png")
+        shot = os.path.join(ARTIFACTS, name + ".png")
         if os.path.exists(shot):
             os.remove(shot)
         taken = subprocess.run([self.browser] + CHROMIUM_FLAGS + ["--user-data-dir=" + profile,
@@ -198,10 +200,4 @@ class CollectorPages(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--collector", required=True)
-    parser.add_argument("--make-store", required=True)
-    parser.add_argument("--data", required=True)
-    parser.add_argument("--artifacts", required=True)
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest)
+    vxtest.main()

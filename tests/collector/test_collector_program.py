@@ -1,7 +1,6 @@
 #!/usr/bin/env python3
 """Drives the collector program as the client's peer: real UDP over loopback, its command line and
 its JSON lines, the files it leaves. Every child process has a time limit."""
-import argparse
 import json
 import os
 import shutil
@@ -9,7 +8,6 @@ import signal
 import socket
 import struct
 import subprocess
-import sys
 import tempfile
 import time
 import sqlite3
@@ -17,8 +15,11 @@ import unittest
 import urllib.request
 import zlib
 
-COLLECTOR = None
-DATA = None
+import vxtest
+from vxtest import settings
+
+COLLECTOR = settings.COLLECTOR
+DATA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data")
 LIMIT = 20  # seconds any one collector may live
 
 
@@ -282,9 +283,4 @@ class CollectorProgram(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--collector", required=True)
-    parser.add_argument("--data", required=True)
-    args, rest = parser.parse_known_args()
-    COLLECTOR, DATA = os.path.abspath(args.collector), os.path.abspath(args.data)
-    unittest.main(argv=[sys.argv[0]] + rest)
+    vxtest.main()

@@ -19,26 +19,21 @@ import re
 import shutil
 import struct
 import subprocess
-import sys
 import tempfile
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-import vxharness  # noqa: E402
+import vxtest
+from vxtest import settings
+from vxtest.collector import Collector
+from vxtest.hosts import run_host, write_conf
 
 HOST = "call_chain_host.exe"
 HOST_SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "hosts", "call_chain_host.cpp")
-CRASH_TIMEOUT = float(os.environ.get("VXIDENT_HOST_TIMEOUT", "60")) + 60
+CRASH_TIMEOUT = settings.HOST_TIMEOUT + 60
 ANALYZE_TIMEOUT = 120
 SEND_LIMIT = 64512
 CHAIN = ["Gamma", "Beta", "Alpha", "main"]  # innermost first
 ACCESS_VIOLATION = "0xC0000005"
-
-
-def crash_analyze():
-    """The native tool: named by the environment, else beside the collector's build folder."""
-    return os.environ.get("VXIDENT_CRASH_ANALYZE") or os.path.join(
-        os.path.dirname(vxharness.COLLECTOR), "analysis", "crash_analyze")
 
 
 def symbolizer_installed():
@@ -97,7 +92,7 @@ def function_at(functions, rva):
 
 
 def analyze(path, symbols):
-    completed = subprocess.run([crash_analyze(), "--symbols", symbols, path], capture_output=True,
+    completed = subprocess.run([settings.CRASH_ANALYZE, "--symbols", symbols, path], capture_output=True,
                                timeout=ANALYZE_TIMEOUT)
     if completed.returncode != 0:
         raise AssertionError("crash_analyze failed: %s" % completed.stderr.decode("latin-1"))
@@ -110,16 +105,16 @@ class CallChainCrash(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.dir = tempfile.mkdtemp(prefix="vxident-analysis-")
-        collector = vxharness.Collector(os.path.join(cls.dir, "collected"))
+        collector = Collector(os.path.join(cls.dir, "collected"))
         try:
-            vxharness.write_conf(cls.dir, ServerHost="127.0.0.1:%d" % collector.port)
-            cls.result = vxharness.run_host(HOST, [], cls.dir, timeout=CRASH_TIMEOUT)
+            write_conf(cls.dir, ServerHost="127.0.0.1:%d" % collector.port)
+            cls.result = run_host(HOST, [], cls.dir, timeout=CRASH_TIMEOUT)
         finally:
             collector.close()
         cls.dump = os.path.join(cls.dir, "TempDump.dmp")
         cls.package = os.path.join(cls.dir, "TempDump.vgz")
-        cls.analysis = analyze(cls.dump, vxharness.BIN) if os.path.isfile(cls.dump) else None
-        cls.functions = coff_functions(vxharness.program(HOST))
+        cls.analysis = analyze(cls.dump, settings.BIN) if os.path.isfile(cls.dump) else None
+        cls.functions = coff_functions(settings.program(HOST))
 
     @classmethod
     def tearDownClass(cls):
@@ -196,7 +191,7 @@ class CallChainCrash(unittest.TestCase):
         cut = os.path.join(self.dir, "cut.vgz")
         with open(cut, "wb") as f:
             f.write(package[:SEND_LIMIT])
-        analysis = analyze(cut, vxharness.BIN)
+        analysis = analyze(cut, settings.BIN)
         self.assertGreater(len(package), SEND_LIMIT, "the package fits the datagram: nothing to check")
         self.assertTrue(any(n.startswith("the package arrived cut") for n in analysis["notes"]), analysis["notes"])
         self.assertEqual({m["name"] for m in analysis["modules"]}, {m["name"] for m in self.analysis["modules"]})
@@ -205,4 +200,4 @@ class CallChainCrash(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    vxharness.main()
+    vxtest.main()

@@ -5,18 +5,15 @@ crash path asks for the user-description dialog and ends with its message box; e
 calls a hook that reads unreadable memory through IsBadReadPtr, inside the crash path's guarded
 region. Without a display Wine makes no window and returns at once, but the hooks still run on the
 crash path's thread: their faults belong to IsBadReadPtr's own handler, so the crash path goes on
-past them (first case) and the report arrives whole (second case). guard_dialog_test.py runs the same host in front of a real dialog on a virtual display; this
-driver needs none, so it also runs in the emulated 32-bit machine.
+past them (first case) and the report arrives whole (second case). test_guard_dialog.py runs the
+same host in front of a real dialog on a virtual display; this driver needs none, so it also runs in
+the emulated 32-bit machine.
 """
 import os
 import re
-import sys
-import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "crashcapture"))
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-import vxharness  # noqa: E402
-from test_crash import CrashCase, FILTER_MEMORY  # noqa: E402
+import vxtest
+from vxtest.crash_case import FILTER_MEMORY, CrashCase
 
 HOST = "hook_crash_host.exe"
 # The filtered memory dump (S) and the three user texts (1, 2, 3), which bring up the dialog.
@@ -49,4 +46,4 @@ class CrashPathUnderFaultCatchingHooks(CrashCase):
 
 
 if __name__ == "__main__":
-    vxharness.main()
+    vxtest.main()

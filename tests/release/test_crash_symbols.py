@@ -14,18 +14,20 @@ checked without a crash in test_tree.py: this machine cannot run it.
   VXIDENT_RELEASE_VERSION  the version the DLL's resource must state, as "1.2.3"
 """
 import os
-import shlex
 import shutil
 import struct
 import subprocess
 import tempfile
 import unittest
 
+import vxtest
+from vxtest import settings
+
 ROOT = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
-TREE = os.environ.get("VXIDENT_RELEASE_TREE", "")
-HOSTS = os.environ.get("VXIDENT_RELEASE_HOSTS", "")
-WINE = shlex.split(os.environ.get("VXIDENT_WINE", "wine64"))
-VERSION = os.environ.get("VXIDENT_RELEASE_VERSION", "")
+TREE = settings.RELEASE_TREE
+HOSTS = settings.RELEASE_HOSTS
+WINE = settings.WINE
+VERSION = settings.RELEASE_VERSION
 CRASH_TIMEOUT = 120
 ACCESS_VIOLATION = 0xC0000005
 STACK_WORDS = 256  # how far above the stack pointer to look for a return address into the DLL
@@ -182,4 +184,4 @@ class CrashInsideTheDll(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    unittest.main(verbosity=2)
+    vxtest.main()

@@ -13,15 +13,15 @@ import os
 import re
 import shutil
 import subprocess
-import sys
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-import vxharness  # noqa: E402
-from vxharness import E2ETest  # noqa: E402
+import vxtest
+from vxtest import settings
+from vxtest.collector import raw
+from vxtest.e2e import E2ETest
 
-HOSTS = os.environ.get("VXIDENT_RELEASE_HOSTS", "")
-ARCH = os.environ.get("VXIDENT_RELEASE_ARCH", "x64")
+HOSTS = settings.RELEASE_HOSTS
+ARCH = settings.RELEASE_ARCH
 
 # From hosts/six_exports.h and the two hosts.
 IDENTITY3, IDENTITY4 = 0x5233, 0x5234
@@ -64,7 +64,7 @@ class ReleaseHosts(E2ETest):
         self.assertEqual((text["wire_key"], text["text"]), (wire(7), "release host"))
         blob = by_kind["blob"]
         self.assertEqual((blob["records"][0]["wire_key"], blob["records"][0]["length"]), (wire(8), len(BLOB)))
-        self.assertEqual(vxharness.raw(blob)[43:], BLOB)
+        self.assertEqual(raw(blob)[43:], BLOB)
         self.assertEqual(self.collector.quiet(1.0), [], "VXIdent_Fin with nothing gathered sends nothing")
 
     def test_host_without_runtime_linked_by_lld_link(self):
@@ -94,4 +94,4 @@ class ReleaseHosts(E2ETest):
 
 
 if __name__ == "__main__":
-    vxharness.main()
+    vxtest.main()

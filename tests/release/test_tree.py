@@ -17,11 +17,14 @@ import unittest
 import zipfile
 import zlib
 
+import vxtest
+from vxtest import settings
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.abspath(os.path.join(HERE, "..", ".."))
-TREE = os.environ.get("VXIDENT_RELEASE_TREE", "")
-ARCHIVE = os.environ.get("VXIDENT_RELEASE_ARCHIVE", "")
-VERSION = os.environ.get("VXIDENT_RELEASE_VERSION", "")
+TREE = settings.RELEASE_TREE
+ARCHIVE = settings.RELEASE_ARCHIVE
+VERSION = settings.RELEASE_VERSION
 OBJDUMP = {"x86": "i686-w64-mingw32-objdump", "x64": "x86_64-w64-mingw32-objdump"}
 EXPORTS = ["VXIdent_Init", "VXIdent_Set_Counter", "VXIdent_Set_Int", "VXIdent_Set_Str", "VXIdent_Set_Bin",
            "VXIdent_Fin"]
@@ -100,11 +103,12 @@ class ReleaseShape(unittest.TestCase):
 class ShippedDlls(unittest.TestCase):
 
     def test_exports_imports_and_calling_convention_survive_the_stripping(self):
-        check = os.path.join(ROOT, "tests", "static", "check_dll.py")
-        for arch, extra in (("x86", ["--stdcall"]), ("x64", [])):
+        entry = os.path.join(ROOT, "tests", "vxtest")
+        for arch, stdcall in (("x86", "1"), ("x64", "0")):
             with self.subTest(arch=arch):
-                completed = subprocess.run([sys.executable, check, "--objdump", OBJDUMP[arch],
-                                            "--dll", tree_path("bin/%s/VXIdent.dll" % arch)] + extra,
+                env = dict(os.environ, VXIDENT_OBJDUMP=OBJDUMP[arch], VXIDENT_STDCALL=stdcall,
+                           VXIDENT_DLL=tree_path("bin/%s/VXIdent.dll" % arch))
+                completed = subprocess.run([sys.executable, entry, "static/test_dll_tables.py"], env=env,
                                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, timeout=120)
                 self.assertEqual(completed.returncode, 0, completed.stdout)
 
@@ -206,4 +210,4 @@ class PackageChoice(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    unittest.main(verbosity=2)
+    vxtest.main()
