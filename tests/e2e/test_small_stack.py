@@ -1,9 +1,15 @@
 """Reports from game threads made with small stacks: the DLL under Wine, the collector as the peer."""
+import os
+import re
+
 import vxharness
 from test_client import IDS, echo, pattern
 from vxharness import E2ETest, raw
 
 LARGEST_BLOB = 64512
+SMALL_STACK = 128 * 1024
+EXPORTS = ["VXIdent_Init", "VXIdent_Set_Counter", "VXIdent_Set_Int", "VXIdent_Set_Str", "VXIdent_Set_Bin",
+           "VXIdent_Fin"]
 
 
 class SmallStacks(E2ETest):
@@ -22,6 +28,20 @@ class SmallStacks(E2ETest):
                     self.assertEqual(f.read(), pattern(LARGEST_BLOB))
                 # The echo of the largest datagram, written piece by piece, reads as one.
                 self.assertEqual(result.stdout, echo(raw(d), len(raw(d)), 0) if with_stdout else b"")
+
+    def test_every_export_measured_leaves_room_on_a_128_kib_stack(self):
+        """The stack measure of benchmarks/client, whose table is printed here for the log."""
+        if not os.path.isfile(vxharness.program("export_stack_use.exe")):
+            self.fail("export_stack_use.exe is not built")
+        result = self.host([], name="export_stack_use.exe")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        table = result.stdout.decode("latin-1")
+        print(table)
+        largest = dict(re.findall(r"^  (VXIdent_\w+) +(\d+) \(", table, re.M))
+        self.assertEqual(sorted(largest), sorted(EXPORTS))
+        for name, used in largest.items():
+            # A quarter of the stack stays for the game's own frames above the call.
+            self.assertLess(int(used), SMALL_STACK * 3 // 4, name)
 
 
 if __name__ == "__main__":
