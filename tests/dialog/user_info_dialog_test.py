@@ -9,7 +9,9 @@ each dialog, as it stood before the button was pressed, is left in the artifacts
 With --collector, a host also crashes through VXIdent.dll with Format_CrashDump "SH123" and a
 prompt of two lines; the presser fills the dialog and dismisses the final message box, and the
 collector's crash report must hold the three texts (and a JPEG of the screen's size when the
-screenshot is built: --expect-screenshot).
+screenshot is built: --expect-screenshot). A second crash shows a dialog that the presser types
+into but never presses: after its time limit (Format_UserInfo_Timeout) the report goes on with
+what was typed.
 
 The programs run in a Wine prefix of their own, because a Wine desktop keeps the display it was
 started with, and under a Chinese locale, so that the ANSI code page is 936 as on the players'
@@ -31,7 +33,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import xdisplay  # noqa: E402
 from xdisplay import WINE, WINESERVER  # noqa: E402
 
-SCENARIOS = ["all", "long", "only3", "blank", "nofields", "chinese"]
+SCENARIOS = ["all", "long", "only3", "blank", "nofields", "chinese", "unanswered"]
 CHILD_TIMEOUT = 60  # seconds for any one program
 SCREEN = (1024, 768)
 
@@ -150,20 +152,43 @@ class CrashThroughDialog(DialogCase):
         self.collector.close()
         shutil.rmtree(self.dir, ignore_errors=True)
 
-    def test_crash_report_holds_the_typed_texts(self):
+    def crash_through(self, scenario):
+        """A crash through the scenario's dialog: what it wrote, what arrived and what was wanted."""
         presser = [WINE, os.path.join(args.bin, "dialog_presser.exe")]
-        settings = run(presser + ["crash", "--write-settings", "HVModule.dat"], CHILD_TIMEOUT, env=env,
+        settings = run(presser + [scenario, "--write-settings", "HVModule.dat"], CHILD_TIMEOUT, env=env,
                        cwd=self.dir)
         self.assertEqual(settings.returncode, 0, settings.stdout + settings.stderr)
         wants = dict(line.split("=", 1) for line in settings.stdout.split() if line.startswith("want"))
 
-        self.run_pair("crash", [os.path.join(args.bin, args.crash_host)], ["crash", "--shot", "--dismiss", "Velmor"],
-                      cwd=self.dir)
+        self.run_pair(scenario, [os.path.join(args.bin, args.crash_host)],
+                      [scenario, "--shot", "--dismiss", "Velmor"], cwd=self.dir)
         self.assertEqual(self.host.returncode, 1, "a crash ends the process with exit code 1")
 
         # What the crash wrote: the user streams of the minidump left in the working folder.
         with open(os.path.join(self.dir, "TempDump.dmp"), "rb") as f:
             streams = user_streams(f.read())
+        report = self.collector.events(1, timeout=30, event="crash_report")[0]
+        print("[%s] report: %s" % (scenario, json.dumps(report)[:400]))
+        self.assertGreater(report["package_bytes"], 0)
+        return streams, report, wants
+
+    def assert_texts_arrived(self, report, wants, streams):
+        """The report of the package holds the typed texts, unless the send's cut took them.
+
+        A package is sent cut at 64512 bytes, and the user streams come last in the minidump: when
+        the cut took them, the report says so and has no texts to compare."""
+        if report["truncated"]:
+            print("the package was cut at %d bytes; the minidump's user streams lie beyond the cut"
+                  % report["package_bytes"])
+            return
+        self.assertTrue(report["minidump_valid"], report)
+        for i in (1, 2, 3):
+            if 0x10002 + i in streams:
+                got = report.get("user_info%d" % i, "").encode("latin-1").hex().upper()
+                self.assertEqual(got, wants["want%d" % i], "user_info%d" % i)
+
+    def test_crash_report_holds_the_typed_texts(self):
+        streams, report, wants = self.crash_through("crash")
         for i in (1, 2, 3):
             self.assertEqual(streams.get(0x10002 + i, b"").hex().upper(), wants["want%d" % i],
                              "user stream 0x%x" % (0x10002 + i))
@@ -173,25 +198,17 @@ class CrashThroughDialog(DialogCase):
             self.assertEqual(jpeg_size(streams[0x10002]), SCREEN)
             with open(os.path.join(args.artifacts, "crash-screenshot.jpg"), "wb") as f:
                 f.write(streams[0x10002])  # the screen at the fault, before the dialog came up
-
-        # What arrived: the collector's report of the package. A package is sent cut at 64512
-        # bytes, and the user streams come last in the minidump: when the cut took them, the
-        # report says so and has no texts to compare.
-        report = self.collector.events(1, timeout=30, event="crash_report")[0]
-        print("[crash] report: " + json.dumps(report)[:400])
-        self.assertGreater(report["package_bytes"], 0)
-        if report["truncated"]:
-            print("[crash] the package was cut at %d bytes; the minidump is %d bytes and its user "
-                  "streams lie beyond the cut" % (report["package_bytes"], os.path.getsize(
-                      os.path.join(self.dir, "TempDump.dmp"))))
-            return
-        self.assertTrue(report["minidump_valid"], report)
-        for i in (1, 2, 3):
-            got = report.get("user_info%d" % i, "").encode("latin-1").hex().upper()
-            self.assertEqual(got, wants["want%d" % i], "user_info%d" % i)
-        if 0x10002 in streams:
+        self.assert_texts_arrived(report, wants, streams)
+        if 0x10002 in streams and not report["truncated"]:
             shot = report.get("screenshot", {})
             self.assertEqual((shot.get("jpeg_width"), shot.get("jpeg_height")), SCREEN, shot)
+
+    def test_crash_whose_dialog_nobody_answers_goes_on_with_what_was_typed(self):
+        streams, report, wants = self.crash_through("crash_unanswered")
+        # Fields 1 and 3 were asked for and typed into; the button was never pressed.
+        self.assertEqual({k: v.hex().upper() for k, v in streams.items()},
+                         {0x10003: wants["want1"], 0x10005: wants["want3"]})
+        self.assert_texts_arrived(report, wants, streams)
 
 
 def user_streams(dump):
@@ -250,7 +267,7 @@ def main():
     try:
         add_scenario_tests()
         program = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2)
-        ok = program.result.wasSuccessful() and program.result.testsRun == len(SCENARIOS) + 1
+        ok = program.result.wasSuccessful() and program.result.testsRun == len(SCENARIOS) + 2
     finally:
         run([WINESERVER, "-k"], 60, env=base_env)
         xvfb.terminate()
