@@ -1,10 +1,12 @@
 #include "client/send_echo.h"
 
+#include <cassert>
 #include <cstring>
 
 namespace {
 
-constexpr size_t kStatusLineMax = 48;  // "SendOut:%d RepSendCount:%d\n" with two 11-digit numbers
+// The most one byte adds: two blanks after a group of 8, a line feed, "xx ".
+constexpr size_t kByteEchoMax = 6;
 
 // The crash worker echoes while other threads are frozen, perhaps inside the C runtime's locale
 // lock, so the numbers are formatted by hand rather than with printf.
@@ -27,19 +29,41 @@ char* AppendInt(char* p, int value) {
   return p;
 }
 
+// The caller's piece buffer, handed to the sink whenever the next part would not fit.
+class PieceWriter {
+ public:
+  PieceWriter(char* piece, size_t size, SendEchoSink sink, void* context)
+      : piece_(piece), size_(size), fill_(0), sink_(sink), context_(context) {}
+
+  void Append(const char* part, size_t size) {
+    if (size_ - fill_ < size) Flush();
+    std::memcpy(piece_ + fill_, part, size);
+    fill_ += size;
+  }
+
+  void Flush() {
+    if (fill_ > 0) sink_(context_, piece_, fill_);
+    fill_ = 0;
+  }
+
+ private:
+  char* piece_;
+  size_t size_;
+  size_t fill_;
+  SendEchoSink sink_;
+  void* context_;
+};
+
 }  // namespace
 
-size_t SendEchoSize(size_t length) {
-  // "xx " per byte, two blanks after every 8th, a line feed before every 16th, the final line feed.
-  return length * 3 + (length / 8) * 2 + length / 16 + 1 + kStatusLineMax + 1;
-}
-
-size_t FormatSendEcho(const uint8_t* bytes, size_t length, int last_result, int failed_tries, char* out,
-                      size_t capacity) {
-  if (capacity < SendEchoSize(length)) return 0;
+void WriteSendEcho(const uint8_t* bytes, size_t length, int last_result, int failed_tries, char* piece,
+                   size_t piece_size, SendEchoSink sink, void* context) {
+  assert(piece_size >= kSendEchoMinPiece);
   static const char kHex[] = "0123456789abcdef";
-  char* p = out;
+  PieceWriter out(piece, piece_size, sink, context);
   for (size_t i = 0; i < length; ++i) {
+    char part[kByteEchoMax];
+    char* p = part;
     if (i > 0 && i % 8 == 0) {
       *p++ = ' ';
       *p++ = ' ';
@@ -48,11 +72,14 @@ size_t FormatSendEcho(const uint8_t* bytes, size_t length, int last_result, int 
     *p++ = kHex[bytes[i] >> 4];
     *p++ = kHex[bytes[i] & 0xF];
     *p++ = ' ';
+    out.Append(part, size_t(p - part));
   }
+  char status[kSendEchoStatusMax];
+  char* p = status;
   *p++ = '\n';
   p = AppendInt(AppendText(p, "SendOut:"), last_result);
   p = AppendInt(AppendText(p, " RepSendCount:"), failed_tries);
   p = AppendText(p, "\n");
-  *p = 0;
-  return size_t(p - out);
+  out.Append(status, size_t(p - status));
+  out.Flush();
 }

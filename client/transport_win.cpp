@@ -3,9 +3,9 @@
 
 #include <winsock2.h>
 #include <windows.h>
-#include <malloc.h>
 
 #include "client/client_state_win.h"
+#include "client/datagram.h"
 #include "client/run_once_win.h"
 #include "client/send_echo.h"
 
@@ -38,16 +38,26 @@ void FillDestination() {
   g_has_destination = g_client_config.chosen_host[0] != 0 && g_destination.sin_addr.s_addr != INADDR_NONE;
 }
 
-// Writes the echo with one call on the standard-output handle: the CRT's stdio lock may be held by a
-// thread the crash handler has frozen.
+// Every datagram but a blob echoes in fewer characters than this, so its echo still leaves in one
+// write. A blob's echo (214 KiB for the largest) leaves in pieces of this size rather than being
+// formatted whole on the caller's stack, which may be a game thread's small one.
+constexpr size_t kEchoPieceSize = 2048;
+static_assert(SendEchoSize(kHeaderSize + kDataRecordHeaderSize + kMaxTextLength) <= kEchoPieceSize,
+              "a text's echo is one piece");
+
+// Straight to the standard-output handle: the CRT's stdio lock may be held by a thread the crash
+// handler has frozen.
+void WriteEchoPiece(void* out, const char* text, size_t size) {
+  DWORD written;
+  WriteFile(static_cast<HANDLE>(out), text, DWORD(size), &written, nullptr);
+}
+
 void EchoDatagram(const uint8_t* bytes, int length, int last_result, int failed_tries) {
-  size_t capacity = SendEchoSize(size_t(length));
-  char* text = static_cast<char*>(alloca(capacity));
-  size_t size = FormatSendEcho(bytes, size_t(length), last_result, failed_tries, text, capacity);
+  // A game without a console has nowhere to echo to: then there is nothing to format either.
   HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   if (out == nullptr || out == INVALID_HANDLE_VALUE) return;
-  DWORD written;
-  WriteFile(out, text, DWORD(size), &written, nullptr);
+  char piece[kEchoPieceSize];
+  WriteSendEcho(bytes, size_t(length), last_result, failed_tries, piece, sizeof piece, WriteEchoPiece, out);
 }
 
 }  // namespace

@@ -34,11 +34,13 @@ bool InstallCrashCapture(VXException* module, const CrashTransport* transport);
 bool WriteDumpPackage(VXException* module, uint32_t kind, _EXCEPTION_POINTERS* exception,
                       const CrashTransport* transport);
 
-// Shows the user-description dialog for the fields that format.flags asks for and copies what the
-// user typed into info (which may be null: then the texts are dropped) when the button is pressed.
-// True when the dialog ran and was closed by its button; false, with nothing shown, when the
-// template's memory cannot be had, and false when Windows could not create the dialog.
-bool ShowUserInfoDialogFor(const DumpFormat& format, UserInfo* info);
+// Shows the user-description dialog for the fields that format.flags asks for, in front of every
+// other window, and copies what the user typed into info (which may be null: then the texts are
+// dropped) when the button is pressed, or when timeout_seconds have passed since the dialog came up
+// or the user last changed a text (0: no time limit). True when the dialog ran and ended either
+// way; false, with nothing shown, when the template's memory cannot be had, and false when Windows
+// could not create the dialog.
+bool ShowUserInfoDialogFor(const DumpFormat& format, UserInfo* info, uint32_t timeout_seconds);
 
 // What the last dump achieved and how long its parts took, for tests and benchmarks.
 struct DumpReport {

@@ -6,6 +6,7 @@
 #include "crashcapture/crash_message.h"
 #include "crashcapture/crash_state_win.h"
 #include "crashcapture/crash_watchdog_win.h"
+#include "crashcapture/runtime_handlers_win.h"
 #include "guard/guard.h"
 
 namespace {
@@ -44,6 +45,7 @@ bool PrepareCrashPath() {
   bool resources = LoadCrashResources();
   g_crash_state.transport->prepare_crash_socket();
   bool watchdog = StartCrashWatchdog();
+  InstallRuntimeCrashHandlers();
   return resources && watchdog;
 }
 

@@ -69,6 +69,7 @@ struct CrashState {
   volatile LONG dump_busy;
   DumpReport last_report;           // written by every dump, read by tests and benchmarks
   UserInfo* dialog_user_info;       // where the dialog's button copies the texts, while it is up
+  UINT dialog_time_limit_ms;        // how long the dialog waits for the user, while it is up; 0: no end
   PackageMemory package_memory;     // zlib's arena and the package's buffers (about 600 KiB)
 };
 

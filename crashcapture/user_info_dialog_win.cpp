@@ -58,25 +58,64 @@ void CopyTexts(HWND dialog, UserInfo* info) {
   DropHalfCharacter(info->text3);
 }
 
+constexpr UINT_PTR kTimeLimitTimer = 1;  // the dialog's only timer
+constexpr INT_PTR kEndedByButton = 1;
+constexpr INT_PTR kEndedByTimeLimit = 2;
+
+// What WM_INITDIALOG receives.
+struct DialogStart {
+  UserInfo* info;
+  UINT time_limit_ms;
+};
+
+// Behind a game in exclusive full screen the dialog would never be seen, and a player who sees
+// nothing kills the game and the report with it: it goes above every window that is not topmost
+// itself, and takes the foreground, which the crashed game's process still holds.
+void BringToFront(HWND dialog) {
+  SetWindowPos(dialog, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  SetForegroundWindow(dialog);
+}
+
+// Counted afresh whenever the user changes a text: a player who is typing is there, and is not cut
+// off in the middle of a sentence.
+void RestartTimeLimit(HWND dialog) {
+  if (g_crash_state.dialog_time_limit_ms != 0)
+    SetTimer(dialog, kTimeLimitTimer, g_crash_state.dialog_time_limit_ms, nullptr);
+}
+
+// The button and the time limit end the dialog alike: with what was typed so far.
+void EndWithTexts(HWND dialog, INT_PTR how) {
+  KillTimer(dialog, kTimeLimitTimer);
+  UserInfo*& user_info = g_crash_state.dialog_user_info;
+  if (user_info != nullptr) CopyTexts(dialog, user_info);
+  user_info = nullptr;
+  EndDialog(dialog, how);
+}
+
 // Returns FALSE for every message, WM_INITDIALOG too, so the system leaves the focus where it
 // puts it. Nothing answers IDCANCEL: Esc and the close command leave the dialog open.
-// Where the button's handler copies the texts is set when the dialog starts and cleared when the
-// button has been pressed: one dialog at a time, a second would share it.
+// Where the texts go and the time limit are set when the dialog starts and cleared when it ends:
+// one dialog at a time, a second would share them.
 INT_PTR CALLBACK UserInfoDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
-  UserInfo*& user_info = g_crash_state.dialog_user_info;
   if (message == WM_INITDIALOG) {
-    user_info = reinterpret_cast<UserInfo*>(lparam);
+    const DialogStart* start = reinterpret_cast<const DialogStart*>(lparam);
+    g_crash_state.dialog_user_info = start->info;
+    g_crash_state.dialog_time_limit_ms = start->time_limit_ms;
+    BringToFront(dialog);
+    RestartTimeLimit(dialog);
   } else if (message == WM_COMMAND && LOWORD(wparam) == kUserInfoButtonId) {
-    if (user_info != nullptr) CopyTexts(dialog, user_info);
-    user_info = nullptr;
-    EndDialog(dialog, 1);
+    EndWithTexts(dialog, kEndedByButton);
+  } else if (message == WM_COMMAND && HIWORD(wparam) == EN_CHANGE) {
+    RestartTimeLimit(dialog);
+  } else if (message == WM_TIMER && wparam == kTimeLimitTimer) {
+    EndWithTexts(dialog, kEndedByTimeLimit);
   }
   return FALSE;
 }
 
 }  // namespace
 
-bool ShowUserInfoDialogFor(const DumpFormat& format, UserInfo* info) {
+bool ShowUserInfoDialogFor(const DumpFormat& format, UserInfo* info, uint32_t timeout_seconds) {
   const size_t title_bytes = FieldLength(format.title);
   const size_t info1_bytes = FieldLength(format.info1);
   const size_t info2_bytes = FieldLength(format.info2);
@@ -116,11 +155,13 @@ bool ShowUserInfoDialogFor(const DumpFormat& format, UserInfo* info) {
   }
 
   // No owner: in a crash every other thread, and so every window of the host, is frozen.
+  DialogStart start = {info, UINT(timeout_seconds) * 1000u};
   const INT_PTR result =
       DialogBoxIndirectParamA(GetModuleHandleA(nullptr), static_cast<LPCDLGTEMPLATEA>(memory),
-                              nullptr, UserInfoDialogProc, reinterpret_cast<LPARAM>(info));
+                              nullptr, UserInfoDialogProc, reinterpret_cast<LPARAM>(&start));
   g_crash_state.dialog_user_info = nullptr;
+  g_crash_state.dialog_time_limit_ms = 0;
   GlobalFree(block);
-  // -1 (or 0 for a bad owner) means no dialog was made; only the button ends it with 1.
-  return result == 1;
+  // -1 (or 0 for a bad owner) means no dialog was made; only the button and the time limit end it.
+  return result == kEndedByButton || result == kEndedByTimeLimit;
 }

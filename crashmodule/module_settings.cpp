@@ -48,6 +48,21 @@ const DumpFormatKeys kDumpFormatKeys[kDumpKindCount] = {
      &VXException::SetUserDumpFormat},
 };
 
+// Whole seconds as the private-profile numbers read: blanks, then decimal digits, whatever follows
+// ignored. False for a value without them (empty, a word, a negative number), which leaves the
+// setting alone. Beyond the largest limit the digits no longer matter.
+bool ParseSeconds(const char* text, uint32_t* seconds) {
+  while (*text == ' ' || *text == '\t') ++text;
+  if (*text == '+') ++text;
+  if (*text < '0' || *text > '9') return false;
+  uint32_t value = 0;
+  for (; *text >= '0' && *text <= '9'; ++text) {
+    if (value <= kMaxUserInfoTimeoutSeconds) value = value * 10 + uint32_t(*text - '0');
+  }
+  *seconds = value;
+  return true;
+}
+
 // The caller's path, or the default; either way in a buffer of its own.
 void ChoosePath(char (&path)[kSettingsPathSize], const char* given, const char* default_path) {
   CopyText(path, sizeof path, given != nullptr ? given : default_path);
@@ -117,5 +132,9 @@ bool ApplySettings(VXException* module, ProfileReader* reader, const char* setti
   if (value[0] != '\0') module->SetRemoteLogServer(value);
 
   for (const DumpFormatKeys& keys : kDumpFormatKeys) ApplyDumpFormat(module, reader, path, keys);
+
+  reader->Read(kModuleSection, "Format_UserInfo_Timeout", "", value, sizeof value, path);
+  uint32_t seconds = 0;
+  if (ParseSeconds(value, &seconds)) module->SetUserInfoTimeout(seconds);
   return true;
 }

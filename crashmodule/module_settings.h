@@ -33,5 +33,6 @@ bool ApplyVersionInfo(VXException* module, ProfileReader* reader, const char* se
                       const char* version_path);
 
 // Reads section VXException of the settings file key by key and applies each setting through the
-// module's Set operations as soon as it is decided. Always true.
+// module's Set operations as soon as it is decided; the dialog's time limit,
+// Format_UserInfo_Timeout, comes last. Always true.
 bool ApplySettings(VXException* module, ProfileReader* reader, const char* settings_path);

@@ -19,8 +19,9 @@ struct CrashCaptureOps {
   void (*install_filter)(VXException* module);
   // DumpProgram's work. For kCrashDump it ends the process once it gets to the end.
   bool (*write_dump)(VXException* module, uint32_t kind, _EXCEPTION_POINTERS* exception);
-  // ShowUserInfoDialog's work: true when the dialog ran and its button closed it.
-  bool (*ask_user)(const DumpFormat& format, UserInfo* info);
+  // ShowUserInfoDialog's work: true when the dialog ran and ended, by its button or, after
+  // timeout_seconds without the user (0 for no limit), by itself, with what was typed.
+  bool (*ask_user)(const DumpFormat& format, UserInfo* info, uint32_t timeout_seconds);
 };
 
 // The actions of the level flags that leave the module, one per letter, and the settings reader.

@@ -83,6 +83,7 @@ VXException::VXException(const ModuleWiring& wiring)
       remote_log_server_(),
       dump_formats_(),
       last_message_(),
+      user_info_timeout_seconds_(kDefaultUserInfoTimeoutSeconds),
       product_(),
       series_(),
       version_(),
@@ -246,6 +247,12 @@ DumpFormat* VXException::GetDumpFormat(uint32_t kind) {
 
 char* VXException::GetLastMessage() { return last_message_; }
 
+void VXException::SetUserInfoTimeout(uint32_t seconds) {
+  user_info_timeout_seconds_ = seconds < kMaxUserInfoTimeoutSeconds ? seconds : kMaxUserInfoTimeoutSeconds;
+}
+
+uint32_t VXException::GetUserInfoTimeout() { return user_info_timeout_seconds_; }
+
 bool VXException::Init() {
   // The filter installed before is dropped, not chained: from now on every unhandled exception
   // of the process is the crash reporter's.
@@ -284,5 +291,5 @@ bool VXException::DumpProgram(uint32_t kind, struct _EXCEPTION_POINTERS* excepti
 
 bool VXException::ShowUserInfoDialog(DumpFormat* format, UserInfo* info) {
   if (format == nullptr) return false;
-  return wiring_.capture->ask_user(*format, info);
+  return wiring_.capture->ask_user(*format, info, user_info_timeout_seconds_);
 }

@@ -21,6 +21,11 @@ constexpr size_t kVersionSize = 32;
 // The display line of a level, and the working buffers of ExpandTemplate and the letter codes.
 constexpr size_t kLineSize = 1024;
 
+// How long the user-description dialog waits for its button before the crash report goes on with
+// what was typed: behind a frozen full-screen game nobody may ever see it. 0 waits without end.
+constexpr uint32_t kDefaultUserInfoTimeoutSeconds = 120;
+constexpr uint32_t kMaxUserInfoTimeoutSeconds = 24 * 60 * 60;  // longer limits are cut to a day
+
 struct ModuleVersion {
   uint32_t major;  // 0x00030000
   uint32_t minor;  // 0x00020000
@@ -119,6 +124,9 @@ class VXException : public IModule {
   DumpFormat* GetDumpFormat(uint32_t kind);
   // The writable LastMessage buffer, kLastMessageSize bytes.
   char* GetLastMessage();
+  // The dialog's time limit in seconds (Format_UserInfo_Timeout), cut to kMaxUserInfoTimeoutSeconds.
+  void SetUserInfoTimeout(uint32_t seconds);
+  uint32_t GetUserInfoTimeout();
 
  private:
   ModuleWiring wiring_;
@@ -130,6 +138,7 @@ class VXException : public IModule {
   char remote_log_server_[kRemoteLogServerSize];
   DumpFormat dump_formats_[kDumpKindCount];
   char last_message_[kLastMessageSize];
+  uint32_t user_info_timeout_seconds_;
   char product_[kProductSize];
   char series_[kSeriesSize];
   char version_[kVersionSize];

@@ -27,6 +27,7 @@ void ExpectFreshDefaults(VXException* module) {
     EXPECT_STREQ(format->info3, "");
   }
   EXPECT_STREQ(module->GetLastMessage(), "");
+  EXPECT_EQ(module->GetUserInfoTimeout(), 120u);
   EXPECT_EQ(module->GetRefCount(), 0u);
   char versions[64];
   ASSERT_TRUE(module->ExpandTemplate("<%PRODUCT%|%SERIES%|%VERSION%>", versions, sizeof versions));

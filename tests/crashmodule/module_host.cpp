@@ -21,7 +21,7 @@ LONG WINAPI ReportFilter(EXCEPTION_POINTERS* pointers) {
 
 void InstallReportFilter(VXException*) { SetUnhandledExceptionFilter(ReportFilter); }
 bool NoDump(VXException*, uint32_t, _EXCEPTION_POINTERS*) { return false; }
-bool NoDialog(const DumpFormat&, UserInfo*) { return false; }
+bool NoDialog(const DumpFormat&, UserInfo*, uint32_t) { return false; }
 
 constexpr CrashCaptureOps kHostCapture = {InstallReportFilter, NoDump, NoDialog};
 

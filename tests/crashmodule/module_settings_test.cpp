@@ -148,7 +148,40 @@ TEST_F(ModuleSettings, KeysAreReadInTheirOrderFromTheGivenPath) {
       expected.push_back(std::string("C:\\game\\other.dat|VXException|Format_") + kind + part);
     }
   }
+  expected.push_back("C:\\game\\other.dat|VXException|Format_UserInfo_Timeout");
   EXPECT_EQ(keys, expected);
+}
+
+// The dialog's time limit: whole seconds, 0 for none; a value without a number of seconds keeps
+// what was there, and a limit beyond a day is cut to one.
+TEST_F(ModuleSettings, UserInfoTimeoutTakesWholeSeconds) {
+  struct Row {
+    const char* value;
+    uint32_t seconds;
+  };
+  const uint32_t kKept = 7;
+  const Row rows[] = {
+      {"30", 30},         {" 45", 45},       {"45s", 45},      {"+12", 12},
+      {"0", 0},           {"", kKept},       {"soon", kKept},  {"-5", kKept},
+      {"86400", 86400},   {"86401", 86400},  {"99999999999999", 86400},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.value);
+    RecordingModule module;
+    module.SetUserInfoTimeout(kKept);
+    Set("Format_UserInfo_Timeout", row.value);
+    ASSERT_TRUE(module.LoadSettings(nullptr));
+    EXPECT_EQ(module.GetUserInfoTimeout(), row.seconds);
+  }
+}
+
+TEST_F(ModuleSettings, UserInfoTimeoutIsReadAtConstructionAndHandedToTheDialog) {
+  Set("Format_UserInfo_Timeout", "15");
+  g_module_record.Clear();
+  RecordingModule module;
+  UserInfo info = {};
+  module.ShowUserInfoDialog(module.GetDumpFormat(kCrashDump), &info);
+  EXPECT_EQ(g_module_record.ask_timeouts, std::vector<uint32_t>{15});
 }
 
 TEST_F(ModuleSettings, VersionInfoComesFromBothFilesAndEmptiesWhatIsMissing) {

@@ -13,8 +13,9 @@ bool WriteDump(VXException* module, uint32_t kind, _EXCEPTION_POINTERS* exceptio
   return true;
 }
 
-bool AskUser(const DumpFormat&, UserInfo*) {
+bool AskUser(const DumpFormat&, UserInfo*, uint32_t timeout_seconds) {
   g_module_record.events.push_back("ask");
+  g_module_record.ask_timeouts.push_back(timeout_seconds);
   return false;
 }
 

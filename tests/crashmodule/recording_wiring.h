@@ -25,6 +25,7 @@ struct ModuleRecord {
   std::vector<std::string> log_lines;       // "file name|line"
   std::vector<std::string> debugger_lines;
   std::vector<std::string> message_boxes;   // "title|line"
+  std::vector<uint32_t> ask_timeouts;       // the dialog's time limit of every "ask"
   int exit_code = -1;
 
   void Clear() { *this = ModuleRecord(); }

@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
   // Not zero-filled as DumpProgram leaves it: every text must still come back terminated.
   UserInfo info;
   memset(&info, 'X', sizeof info);
-  const bool shown = ShowUserInfoDialogFor(format, &info);
+  const bool shown = ShowUserInfoDialogFor(format, &info, scenario->time_limit_seconds);
   printf("shown=%d\n", shown ? 1 : 0);
   bool ok = shown;
   ok &= Check("text1", info.text1, scenario->want1);

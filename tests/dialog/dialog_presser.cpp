@@ -118,6 +118,9 @@ void CheckControls(HWND dialog, const DialogScenario& s) {
     rects[count++] = r;
   }
   if (GetWindowLongW(dialog, GWL_STYLE) & WS_SYSMENU) Fail("the dialog has a system menu");
+  // In front of everything, a frozen full-screen game included.
+  if (!(GetWindowLongW(dialog, GWL_EXSTYLE) & WS_EX_TOPMOST)) Fail("the dialog is not topmost");
+  if (GetForegroundWindow() != dialog) Fail("the dialog is not the foreground window");
 }
 
 // Every way a user or the system asks a dialog to go away; none may close this one.
@@ -181,6 +184,8 @@ void Press(HWND dialog, DialogPress press) {
       PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(kUserInfoButtonId, BN_CLICKED),
                    reinterpret_cast<LPARAM>(button));
       break;
+    case DialogPress::kNobody:
+      break;
   }
 }
 
@@ -191,7 +196,9 @@ bool WriteSettings(const DialogScenario& s, const char* path) {
   fprintf(file,
           "[VXException]\r\nFormat_CrashDump=%s\r\nFormat_CrashDump_Title=%s\r\n"
           "Format_CrashDump_Info1=%s\r\nFormat_CrashDump_Info2=%s\r\nFormat_CrashDump_Info3=%s\r\n",
-          kCrashDumpLetters, s.title.c_str(), s.info1.c_str(), s.info2.c_str(), s.info3.c_str());
+          CrashDumpLetters(s.flags).c_str(), s.title.c_str(), s.info1.c_str(), s.info2.c_str(),
+          s.info3.c_str());
+  fprintf(file, "Format_UserInfo_Timeout=%u\r\n", s.time_limit_seconds);
   const bool ok = fclose(file) == 0;
   const std::string* wants[] = {&s.want1, &s.want2, &s.want3};
   for (int i = 0; i < 3; ++i) {
@@ -264,6 +271,7 @@ int main(int argc, char** argv) {
   Type(dialog, kUserInfoEdit1Id, scenario->type1, scenario->want1, scenario->by_keys);
   Type(dialog, kUserInfoEdit2Id, scenario->type2, scenario->want2, scenario->by_keys);
   Type(dialog, kUserInfoEdit3Id, scenario->type3, scenario->want3, scenario->by_keys);
+  const ULONGLONG typed = GetTickCount64();
 
   if (shot && IsWindow(dialog)) {
     Sleep(500);  // let the host paint what was typed
@@ -276,8 +284,18 @@ int main(int argc, char** argv) {
   }
 
   Press(dialog, scenario->press);
-  if (!WaitUntil([&] { return !IsWindow(dialog); }, 10000))
+  if (scenario->press == DialogPress::kNobody) {
+    // Counted from the last change to a text, which came a little before the typing was seen
+    // done (a multi-line box set whole does not count as a change): never much sooner.
+    const DWORD limit_ms = scenario->time_limit_seconds * 1000;
+    if (!WaitUntil([&] { return !IsWindow(dialog); }, limit_ms + 30000))
+      Fail("the dialog did not end by itself within its time limit and 30 s");
+    const ULONGLONG waited = GetTickCount64() - typed;
+    printf("presser: the dialog ended by itself %llu ms after the typing\n", waited);
+    if (waited + 2000 < limit_ms) Fail("the dialog ended before its time limit of %lu ms", limit_ms);
+  } else if (!WaitUntil([&] { return !IsWindow(dialog); }, 10000)) {
     Fail("the button did not close the dialog");
+  }
   if (dismiss != nullptr) DismissMessageBox(dismiss);
   printf("presser: %d failures\n", g_failures);
   return g_failures == 0 ? 0 : 1;

@@ -13,6 +13,7 @@ enum class DialogPress {
   kButtonClick,  // BM_CLICK on the button, as a mouse click does
   kEnterInLine,  // Enter in the first one-line box: the default button
   kCommand,      // WM_COMMAND with the button's id
+  kNobody,       // nothing: the dialog must end by itself once its time limit has passed
 };
 
 struct DialogScenario {
@@ -27,6 +28,9 @@ struct DialogScenario {
   bool by_keys;
   DialogPress press;
   std::string want1, want2, want3;
+  // The dialog's time limit in seconds (Format_UserInfo_Timeout): the module's default unless a
+  // scenario waits for it.
+  uint32_t time_limit_seconds = 120;
 };
 
 // "0123456789" repeated up to length: a cut shows where it happened.
@@ -45,6 +49,10 @@ inline std::string Repeat(const char* text, size_t count) {
   for (size_t i = 0; i < count; ++i) s += text;
   return s;
 }
+
+// Long enough for the presser to check the controls before it types (typing restarts the limit),
+// short enough to wait for.
+constexpr uint32_t kUnansweredTimeLimit = 10;
 
 inline std::vector<DialogScenario> DialogScenarios() {
   const uint32_t all = kDumpUserText1 | kDumpUserText2 | kDumpUserText3;
@@ -85,11 +93,31 @@ inline std::vector<DialogScenario> DialogScenarios() {
        "\xCB\xB5\xC3\xF7", two_lines16, u"\u59D3\u540D", u"E-mail", u"\u8BF4\u660E", u"Bob",
        u"bob@example.com", u"It froze\rwhen I saved.", true, DialogPress::kButtonClick, "Bob",
        "bob@example.com", "It froze\r\nwhen I saved."},
+      // Nobody presses the button: after the time limit the dialog ends with what was typed.
+      {"unanswered", kDumpUserText1 | kDumpUserText3, "Nobody is there", "Name", "", "What happened",
+       u"Nobody is there", u"Name", u"", u"What happened", u"Carol", u"", u"It stopped.", false,
+       DialogPress::kNobody, "Carol", "", "It stopped.", kUnansweredTimeLimit},
+      // The same in a real crash through VXIdent.dll, behind which nobody answers either.
+      {"crash_unanswered", kDumpFilterMemory | kDumpUserText1 | kDumpUserText3, "Nobody is there",
+       "Name", "", "What happened", u"Nobody is there", u"Name", u"", u"What happened", u"Dave", u"",
+       u"The screen went black.", false, DialogPress::kNobody, "Dave", "", "The screen went black.",
+       kUnansweredTimeLimit},
   };
 }
 
-// The letters of Format_CrashDump for the "crash" scenario's flags.
-constexpr const char* kCrashDumpLetters = "SH123";
+// The letters of Format_CrashDump that give a scenario's flags.
+inline std::string CrashDumpLetters(uint32_t flags) {
+  struct Letter {
+    uint32_t bit;
+    char letter;
+  };
+  const Letter letters[] = {{kDumpFilterMemory, 'S'}, {kDumpShotHigh, 'H'}, {kDumpUserText1, '1'},
+                            {kDumpUserText2, '2'},    {kDumpUserText3, '3'}};
+  std::string out;
+  for (const Letter& l : letters)
+    if (flags & l.bit) out.push_back(l.letter);
+  return out;
+}
 
 inline const DialogScenario* FindDialogScenario(const char* name) {
   static const std::vector<DialogScenario> scenarios = DialogScenarios();

@@ -30,7 +30,7 @@ from vxtest.crash_files import Minidump, jpeg_size
 from vxtest.hosts import write_conf
 from vxtest.xdisplay import WINE, WINESERVER
 
-SCENARIOS = ["all", "long", "only3", "blank", "nofields", "chinese"]
+SCENARIOS = ["all", "long", "only3", "blank", "nofields", "chinese", "unanswered"]
 CHILD_TIMEOUT = 60  # seconds for any one program
 SCREEN = (1024, 768)
 CRASH_HOST = "dll_crash_host.exe"
@@ -178,19 +178,40 @@ class CrashThroughDialog(DialogCase):
         self.collector.close()
         shutil.rmtree(self.dir, ignore_errors=True)
 
-    def test_crash_report_holds_the_typed_texts_and_the_screen(self):
+    def crash_through(self, scenario):
+        """A crash through the scenario's dialog: the user streams it wrote, the collector's report
+        of what arrived, the texts wanted, and the picture taken while the dialog stood."""
         presser = [WINE, settings.program("dialog_presser.exe")]
-        written = run(presser + ["crash", "--write-settings", "HVModule.dat"], CHILD_TIMEOUT, env=env, cwd=self.dir)
+        written = run(presser + [scenario, "--write-settings", "HVModule.dat"], CHILD_TIMEOUT, env=env, cwd=self.dir)
         self.assertEqual(written.returncode, 0, written.stdout + written.stderr)
         wants = dict(line.split("=", 1) for line in written.stdout.split() if line.startswith("want"))
 
-        _, picture = self.run_pair("crash", [settings.program(CRASH_HOST)], ["crash", "--shot", "--dismiss", "Velmor"],
-                                   cwd=self.dir)
+        _, picture = self.run_pair(scenario, [settings.program(CRASH_HOST)],
+                                   [scenario, "--shot", "--dismiss", "Velmor"], cwd=self.dir)
         self.assertEqual(self.host.returncode, 1, "a crash ends the process with exit code 1")
-
-        # What the crash wrote: the user streams of the minidump left in the working folder.
         with open(os.path.join(self.dir, "TempDump.dmp"), "rb") as f:
             streams = Minidump(f.read()).user_streams()
+        report = self.collector.events(1, timeout=30, event="crash_report")[0]
+        print("[%s] report: %s" % (scenario, json.dumps(report)[:400]))
+        self.assertGreater(report["package_bytes"], 0)
+        return streams, report, wants, picture
+
+    def assert_texts_arrived(self, report, wants, streams):
+        """The report of the package holds the typed texts, unless the send's cut took them: a
+        package is sent cut at 64512 bytes, and the user streams come last in the minidump; when
+        the cut took them, the report says so and has no texts to compare."""
+        if report["truncated"]:
+            print("the package was cut at %d bytes; the minidump's user streams lie beyond the cut"
+                  % report["package_bytes"])
+            return
+        self.assertTrue(report["minidump_valid"], report)
+        for i, kind in enumerate(crash_files.USER_TEXT_STREAMS, 1):
+            if kind in streams:
+                got = report.get("user_info%d" % i, "").encode("latin-1").hex().upper()
+                self.assertEqual(got, wants["want%d" % i], "user_info%d" % i)
+
+    def test_crash_report_holds_the_typed_texts_and_the_screen(self):
+        streams, report, wants, picture = self.crash_through("crash")
         for i, kind in enumerate(crash_files.USER_TEXT_STREAMS, 1):
             self.assertEqual(streams.get(kind, b"").hex().upper(), wants["want%d" % i], "user stream 0x%x" % kind)
         self.assertIn(crash_files.SCREENSHOT_STREAM, streams, "no screenshot stream")
@@ -198,24 +219,19 @@ class CrashThroughDialog(DialogCase):
         self.assertEqual(jpeg_size(shot), SCREEN)
         with open(os.path.join(settings.artifacts_dir("dialog"), "crash-screenshot.jpg"), "wb") as f:
             f.write(shot)  # the screen at the fault, before the dialog came up
-
-        # What arrived: the collector's report of the package. A package is sent cut at 64512
-        # bytes, and the user streams come last in the minidump: when the cut took them, the
-        # report says so and has no texts to compare.
-        report = self.collector.events(1, timeout=30, event="crash_report")[0]
-        print("[crash] report: " + json.dumps(report)[:400])
-        self.assertGreater(report["package_bytes"], 0)
-        if report["truncated"]:
-            print("[crash] the package was cut at %d bytes; the minidump is %d bytes and its user "
-                  "streams lie beyond the cut" % (report["package_bytes"], os.path.getsize(
-                      os.path.join(self.dir, "TempDump.dmp"))))
-        else:
-            self.assertTrue(report["minidump_valid"], report)
-            for i in (1, 2, 3):
-                got = report.get("user_info%d" % i, "").encode("latin-1").hex().upper()
-                self.assertEqual(got, wants["want%d" % i], "user_info%d" % i)
+        self.assert_texts_arrived(report, wants, streams)
+        if not report["truncated"]:
             shot_report = report.get("screenshot", {})
             self.assertEqual((shot_report.get("jpeg_width"), shot_report.get("jpeg_height")), SCREEN, shot_report)
+        self.check_picture(picture)
+
+    def test_crash_whose_dialog_nobody_answers_goes_on_with_what_was_typed(self):
+        streams, report, wants, picture = self.crash_through("crash_unanswered")
+        # Fields 1 and 3 were asked for and typed into; the button was never pressed.
+        self.assertEqual({k: v.hex().upper() for k, v in streams.items()},
+                         {crash_files.USER_TEXT_STREAMS[0]: wants["want1"],
+                          crash_files.USER_TEXT_STREAMS[2]: wants["want3"]})
+        self.assert_texts_arrived(report, wants, streams)
         self.check_picture(picture)
 
 

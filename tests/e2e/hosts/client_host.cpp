@@ -4,6 +4,7 @@
 //
 //   init | fin | counter K V M | int K V M | str K TEXT | strn K N | strnull K | bin K N | binnull K
 //   binneg K | ids I1 I3 I4 | threads N CALLS MODE KEY | sleep MS
+//   binthread KIB K N (a blob sent from a thread with a stack of KIB KiB) | nostdout
 #include <windows.h>
 
 #include <cstdio>
@@ -51,6 +52,53 @@ void RunThreads(int threads, int calls, int mode, int key) {
   for (HANDLE h : handles) CloseHandle(h);
 }
 
+struct BlobJob {
+  SIZE_T stack_bytes;
+  int key;
+  int length;
+  int result;
+};
+
+// Wine gives every thread at least 1 MiB of stack, whatever it asks for. The pages below what was
+// asked for are made unusable, so that the thread has what Windows would give it: the reservation,
+// less its guard page. Returns the stack left usable, in KiB.
+SIZE_T ConfineStack(SIZE_T reservation) {
+  constexpr SIZE_T kPage = 4096;
+  constexpr SIZE_T kWineGuardArea = 4 * kPage;  // Wine's own guard pages at the bottom stay as they are
+  int on_this_stack = 0;
+  MEMORY_BASIC_INFORMATION stack;
+  VirtualQuery(&on_this_stack, &stack, sizeof stack);
+  char* base = static_cast<char*>(stack.AllocationBase);
+  char* top = static_cast<char*>(reinterpret_cast<NT_TIB*>(NtCurrentTeb())->StackBase);
+  char* floor = top - reservation + kPage;
+  DWORD old;
+  if (floor > base + kWineGuardArea &&
+      !VirtualProtect(base + kWineGuardArea, SIZE_T(floor - base) - kWineGuardArea, PAGE_NOACCESS, &old)) {
+    floor = base;
+  }
+  return SIZE_T(top - (floor > base ? floor : base)) / 1024;
+}
+
+DWORD WINAPI BlobThread(void* arg) {
+  BlobJob* job = static_cast<BlobJob*>(arg);
+  Report("usable_stack_kib", int(ConfineStack(job->stack_bytes)));
+  std::vector<char> blob = Pattern(job->length);
+  job->result = VXIdent_Set_Bin(job->key, blob.data(), job->length);
+  return 0;
+}
+
+// A game thread made with a small stack: the reservation is all the thread can ever have, so a
+// call that needs more dies of a stack overflow inside it.
+int BlobFromSmallStack(int stack_kib, int key, int length) {
+  BlobJob job = {SIZE_T(stack_kib) * 1024, key, length, 99};
+  HANDLE thread = CreateThread(nullptr, job.stack_bytes, BlobThread, &job,
+                               STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+  if (thread == nullptr) return 98;
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  return job.result;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -90,6 +138,12 @@ int main(int argc, char** argv) {
       int threads = Arg(argv, i), calls = Arg(argv, i), mode = Arg(argv, i), key = Arg(argv, i);
       RunThreads(threads, calls, mode, key);
       Report(op, 0);
+    } else if (!std::strcmp(op, "binthread")) {
+      int stack_kib = Arg(argv, i), key = Arg(argv, i), n = Arg(argv, i);
+      Report(op, BlobFromSmallStack(stack_kib, key, n));
+    } else if (!std::strcmp(op, "nostdout")) {
+      // As in a game without a console: the process has no standard output at all.
+      Report(op, SetStdHandle(STD_OUTPUT_HANDLE, nullptr) ? 0 : 1);
     } else if (!std::strcmp(op, "sleep")) {
       Sleep(DWORD(Arg(argv, i)));
     } else {
