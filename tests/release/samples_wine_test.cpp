@@ -12,11 +12,14 @@
 #include <string>
 #include <vector>
 
-#include "client/client_runtime_win.h"
+#include "client/client_state_win.h"
+#include "client/config_load_win.h"
 #include "client/server_choice.h"
+#include "crashmodule/module_platform_win.h"
 #include "crashmodule/module_settings.h"
 #include "crashmodule/vx_exception.h"
 #include "expect_defaults.h"
+#include "recording_wiring.h"
 #include "scratch_directory_win.h"
 
 namespace {
@@ -100,7 +103,8 @@ TEST(ReleaseSamples, ModuleSamplesHoldTheDefaults) {
   ScratchDirectory directory;
   CopySample(directory, "HVModule.dat");
   CopySample(directory, "Version.dat");
-  VXException module;  // reads both files from the current directory, as at the DLL's load
+  // Reads both files from the current directory, as the library's module does at its load.
+  VXException module(ModuleWiring{&kRecordingCapture, &kWindowsModulePlatform});
   ExpectFreshDefaults(&module);
 }
 
@@ -108,7 +112,7 @@ TEST(ReleaseSamples, ModuleSamplesListEveryKeyTheModuleReadsAndNoOther) {
   ScratchDirectory directory;
   CopySample(directory, "HVModule.dat");
   CopySample(directory, "Version.dat");
-  VXException module;
+  VXException module(ModuleWiring{&kRecordingCapture, &kWindowsModulePlatform});
   RecordingReader reader;
   ASSERT_TRUE(ApplyVersionInfo(&module, &reader, nullptr, nullptr));
   ASSERT_TRUE(ApplySettings(&module, &reader, nullptr));
