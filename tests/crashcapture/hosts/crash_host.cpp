@@ -16,6 +16,7 @@
 #include "VXIdent.h"
 #include "client/library_wiring_win.h"
 #include "crashmodule/vx_exception.h"
+#include "tests/support/fault_clock_win.h"
 
 namespace {
 
@@ -187,6 +188,9 @@ int main(int argc, char** argv) {
   Line("tid", GetCurrentThreadId());
   for (int i = 1; i < argc; ++i) {
     const char* op = argv[i];
+    if (!strcmp(op, "av") || !strcmp(op, "exception") || !strcmp(op, "overflow") || !strcmp(op, "twofaults")) {
+      Line("fault_ms", FaultClockMilliseconds());
+    }
     if (!strcmp(op, "init")) {
       Line("init", VXIdent_Init());
     } else if (!strcmp(op, "ids")) {
