@@ -9,6 +9,7 @@
 #include "crash_report.h"
 #include "json_writer.h"
 #include "output_files.h"
+#include "reassembly/reassembler.h"
 #include "summary_analysis.h"
 #include "wire_crash_json.h"
 

@@ -17,8 +17,11 @@
 
 #include "analysis/crash_analysis.h"
 #include "disk_budget.h"
-#include "reassembly/reassembler.h"
 #include "store/store.h"
+
+namespace reassembly {
+struct SummaryEvent;  // kept out of this header, as in session.h
+}  // namespace reassembly
 
 namespace collector {
 
@@ -28,7 +31,7 @@ struct CrashJob {
   bool from_network = false;  // its line says whether the package arrived whole
   bool rebuilt = false;       // rebuilt whole from its parts, rather than key 17's one datagram
   // A crash summary to symbolize and store, instead of a package.
-  std::unique_ptr<reassembly::SummaryEvent> summary;
+  std::shared_ptr<const reassembly::SummaryEvent> summary;
   // Received, source, sender, machine and identities, and the wire id that ties the crash's
   // reports together when it is known; the rest is filled in.
   StoredCrash meta;

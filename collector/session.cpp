@@ -6,6 +6,7 @@
 #include "datagram_decoder.h"
 #include "datagram_json.h"
 #include "output_files.h"
+#include "reassembly/reassembler.h"
 #include "wire_crash_json.h"
 
 namespace collector {
@@ -50,6 +51,9 @@ void ForEachRow(const Datagram& d, uint32_t size, uint32_t sender, double now, c
 
 }  // namespace
 
+Session::Session(std::string out_dir, bool raw, const Limits& limits, DiskBudget* budget, SessionOutputs outputs)
+    : Session(std::move(out_dir), raw, limits, budget, std::move(outputs), reassembly::ReassemblyLimits()) {}
+
 Session::Session(std::string out_dir, bool raw, const Limits& limits, DiskBudget* budget, SessionOutputs outputs,
                  const reassembly::ReassemblyLimits& reassembly_limits)
     : out_dir_(std::move(out_dir)),
@@ -57,7 +61,9 @@ Session::Session(std::string out_dir, bool raw, const Limits& limits, DiskBudget
       budget_(budget),
       outputs_(std::move(outputs)),
       rate_(limits.sender),
-      reassembler_(reassembly_limits) {}
+      reassembler_(std::make_unique<reassembly::Reassembler>(reassembly_limits)) {}
+
+Session::~Session() = default;
 
 void Session::SaveBlob(const Datagram& d, uint32_t sender, double now, BlobFile* blob) {
   if (!rate_.Take(sender, SenderRate::kSavedBytes, static_cast<double>(d.data.size), now)) {
@@ -127,7 +133,7 @@ void Session::HandSummaryOver(const reassembly::SummaryEvent& event, uint32_t se
   job.meta.machine_id = event.machine_id;
   job.meta.identities = Identities{event.identity4, event.identity3, event.identity1};
   // A copy: a refused job may have been moved from, and the summary must still be printed.
-  job.summary = std::make_unique<reassembly::SummaryEvent>(event);
+  job.summary = std::make_shared<const reassembly::SummaryEvent>(event);
   if (!outputs_.crash || !outputs_.crash(std::move(job))) {
     outputs_.emit(UnstoredSummaryJson(event, "the crash worker's queue is full"));
   }
@@ -163,7 +169,7 @@ void Session::Finished(std::vector<reassembly::PackageEvent>&& events, uint32_t 
 }
 
 void Session::HandleCrashWire(Bytes datagram, uint32_t sender, double now) {
-  reassembly::AcceptResult result = reassembler_.Accept(datagram.data, datagram.size, ClockMs(now));
+  reassembly::AcceptResult result = reassembler_->Accept(datagram.data, datagram.size, ClockMs(now));
   if (result.invalid_reason) {
     Invalid(result.invalid_reason, datagram, sender, now);
   } else if (result.summary) {
@@ -174,13 +180,13 @@ void Session::HandleCrashWire(Bytes datagram, uint32_t sender, double now) {
 }
 
 void Session::Expire(double now) {
-  Finished(reassembler_.Expire(ClockMs(now)), 0, now);
+  Finished(reassembler_->Expire(ClockMs(now)), 0, now);
   for (auto it = latest_summary_.begin(); it != latest_summary_.end();) {
     it = now - it->second.received > kSummaryLinkSeconds ? latest_summary_.erase(it) : std::next(it);
   }
 }
 
-void Session::Flush() { Finished(reassembler_.Flush(), 0, clock_ms_ / 1000.0); }
+void Session::Flush() { Finished(reassembler_->Flush(), 0, clock_ms_ / 1000.0); }
 
 void Session::Handle(Bytes datagram, uint32_t sender, double now) {
   if (reassembly::IsReassemblyKind(datagram.data, datagram.size)) {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -16,9 +17,17 @@
 #include "datagram_json.h"
 #include "disk_budget.h"
 #include "input_limits.h"
-#include "reassembly/reassembler.h"
 #include "sender_rate.h"
 #include "store/store_records.h"
+
+// The reassembly stays out of this header: its wire library names the datagram kinds as the
+// client does, in the global namespace, beside the collector's own names for them.
+namespace reassembly {
+class Reassembler;
+struct ReassemblyLimits;
+struct SummaryEvent;
+struct PackageEvent;
+}  // namespace reassembly
 
 namespace collector {
 
@@ -32,8 +41,10 @@ struct SessionOutputs {
 class Session {
  public:
   // `out_dir` must exist. `budget` may be null: no disk budget.
+  Session(std::string out_dir, bool raw, const Limits& limits, DiskBudget* budget, SessionOutputs outputs);
   Session(std::string out_dir, bool raw, const Limits& limits, DiskBudget* budget, SessionOutputs outputs,
-          const reassembly::ReassemblyLimits& reassembly_limits = reassembly::ReassemblyLimits());
+          const reassembly::ReassemblyLimits& reassembly_limits);
+  ~Session();
 
   // Never fails: a bad datagram becomes an "invalid" line. `sender` is the IPv4 source address in
   // host order, `now` the Unix time of arrival.
@@ -44,7 +55,7 @@ class Session {
   void Flush();
 
   uint64_t invalid_count() const { return invalid_count_; }
-  const reassembly::Reassembler& reassembler() const { return reassembler_; }
+  const reassembly::Reassembler& reassembler() const { return *reassembler_; }
 
  private:
   struct LatestSummary {
@@ -71,7 +82,7 @@ class Session {
   SenderRate rate_;
   uint64_t invalid_count_ = 0;
   unsigned next_blob_ = 1;
-  reassembly::Reassembler reassembler_;
+  std::unique_ptr<reassembly::Reassembler> reassembler_;
   uint64_t clock_ms_ = 0;
   // Each machine's latest summary, so that its key-17 package, which carries no wire id, joins the
   // crash the summary began rather than counting as another.
