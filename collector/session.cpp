@@ -77,7 +77,8 @@ void Session::SaveBlob(const Datagram& d, uint32_t sender, double now, BlobFile*
 
 void Session::HandCrashOver(const Datagram& d, uint32_t sender, double now) {
   if (!rate_.Take(sender, SenderRate::kCrashPackages, 1, now)) {
-    outputs_.emit(RefusedCrashReportJson(d.data.size, "the sender is over its rate of crash packages"));
+    outputs_.emit(RefusedCrashReportJson(d.data.size, "the sender is over its rate of crash packages",
+                                         d.data.size < kMaxBlobLength));
     return;
   }
   CrashJob job;

@@ -416,3 +416,19 @@ TEST_F(CrashWire, KeyPackageLongAfterASummaryIsAnotherCrash) {
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_NE(reports[0]["crash_id"], Json::parse(lines_[0])["crash_id"]);
 }
+
+// The summary may be all that arrives of a crash: a crash worker with no room still gets its line out.
+TEST_F(CrashWire, SummaryIsPrintedWhenTheCrashWorkerHasNoRoom) {
+  SessionOutputs outputs;
+  outputs.emit = [this](std::string_view line) { lines_.emplace_back(line); };
+  outputs.crash = [](CrashJob&&) { return false; };
+  Session session(dir_, false, Limits(), nullptr, std::move(outputs));
+  session.Handle(View(SummaryDatagram(*GameSummary(kWireId))), kSender, kStart);
+  ASSERT_EQ(lines_.size(), 1u);
+  Json j = Json::parse(lines_[0]);
+  EXPECT_EQ(j["event"], "crash_summary");
+  EXPECT_EQ(j["error"], "not stored: the crash worker's queue is full");
+  EXPECT_EQ(j["fault_module"], "game.exe");
+  EXPECT_EQ(j["frames"].size(), 2u);
+  EXPECT_FALSE(j.contains("crash_id"));
+}
