@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -111,13 +112,13 @@ class CrashWire : public ::testing::Test {
   }
 
   // Crash jobs run at once, on the test's thread, as the crash worker would run them.
-  Session& MakeSession(bool with_store = false) {
+  Session& MakeSession(bool with_store = false, const AnalysisOptions& analysis = AnalysisOptions()) {
     if (with_store) {
       std::string error;
       store_ = Store::Open(dir_ + "/collector.db", false, &error);
       EXPECT_TRUE(store_) << error;
     }
-    CrashSettings settings{dir_, Limits().max_dump_bytes, {}, with_store ? "http://127.0.0.1:8080" : ""};
+    CrashSettings settings{dir_, Limits().max_dump_bytes, analysis, with_store ? "http://127.0.0.1:8080" : ""};
     processor_ = std::make_unique<CrashProcessor>(settings, store_.get(), nullptr);
     SessionOutputs outputs;
     outputs.emit = [this](std::string_view line) { lines_.emplace_back(line); };
@@ -431,4 +432,43 @@ TEST_F(CrashWire, SummaryIsPrintedWhenTheCrashWorkerHasNoRoom) {
   EXPECT_EQ(j["fault_module"], "game.exe");
   EXPECT_EQ(j["frames"].size(), 2u);
   EXPECT_FALSE(j.contains("crash_id"));
+}
+
+// The summary's frames symbolized where the symbols folder has the module's binary (here a MinGW
+// build with DWARF), and left as module + offset where it has none.
+TEST_F(CrashWire, SummaryFramesAreSymbolizedWhereTheBinaryIsAtHand) {
+  if (std::system("llvm-symbolizer --version >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "llvm-symbolizer is not installed (tools/setup.sh installs llvm)";
+  }
+  const Buffer file = ReadFile(std::string(VX_SAMPLE_DIR) + "/symbol_sample_dwarf.exe");
+  ASSERT_GT(file.size(), 0x200u);
+  uint32_t lfanew, entry;
+  std::memcpy(&lfanew, file.data() + 0x3C, 4);
+  std::memcpy(&entry, file.data() + lfanew + 24 + 16, 4);  // AddressOfEntryPoint
+  AnalysisOptions analysis;
+  analysis.symbols_dir = VX_SAMPLE_DIR;
+  MakeSession(true, analysis);
+  std::unique_ptr<CrashSummary> summary = GameSummary(kWireId);
+  std::snprintf(summary->modules[0].name, sizeof summary->modules[0].name, "%s", "symbol_sample_dwarf.exe");
+  summary->modules[0].debug_id_kind = kDebugIdNone;  // matches any build of that name
+  summary->modules[0].time_stamp = 0;
+  summary->modules[0].size = 0;
+  summary->fault_offset = entry;
+  summary->exception_address = summary->modules[0].base + entry;
+  summary->frames[1] = SummaryFrame{0, entry + 1};  // a return address: the call lies before it
+  Send(SummaryDatagram(*summary));
+  ASSERT_EQ(lines_.size(), 1u);
+  Json j = Json::parse(lines_[0]);
+  EXPECT_EQ(j["signature"], "SampleEntry | engine.dll+0x2345 | SampleEntry") << lines_[0];
+  std::optional<CrashRecord> record = store_->Crash(j["crash_id"]);
+  ASSERT_TRUE(record);
+  const std::vector<AnalyzedFrame>& frames = record->crash.analysis.threads[0].frames;
+  ASSERT_EQ(frames.size(), 3u);
+  ASSERT_EQ(frames[0].symbols.size(), 1u);
+  EXPECT_EQ(frames[0].symbols[0].function, "SampleEntry");
+  EXPECT_TRUE(frames[1].symbols.empty());
+  const std::string page = CrashPage(*record, std::nullopt);
+  EXPECT_TRUE(Has(page, ">SampleEntry<")) << page;
+  EXPECT_TRUE(Has(page, "symbol_sample.c:"));
+  EXPECT_TRUE(Has(page, "engine.dll + 0x"));
 }
