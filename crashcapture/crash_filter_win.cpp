@@ -44,14 +44,12 @@ LONG WINAPI VXExceptionUnhandledExceptionFilter(EXCEPTION_POINTERS* exception) {
   HANDLE worker = CreateThread(nullptr, kWorkerStackSize, CrashDumpThreadProc, exception,
                                STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
   if (!worker) ExitCrashedProcess(nullptr);
+  // Kept open for the process's life: the watchdog reads the worker's CPU time through it.
+  crash.worker_thread = worker;
   module->Trace("CreateThread CrashDumpThreadProc ok");
-  if (!watched) {
-    // No watchdog thread was prepared: this thread never returns anyway, so it watches instead of
-    // suspending itself for good.
-    CloseHandle(worker);
-    WatchCrash();
-  }
-  CloseHandle(worker);
+  // No watchdog thread was prepared: this thread never returns anyway, so it watches instead of
+  // suspending itself for good.
+  if (!watched) WatchCrash();
   SuspendThread(GetCurrentThread());
   module->Trace("VXExceptionUnhandledExceptionFilter Finish");
   return EXCEPTION_EXECUTE_HANDLER;

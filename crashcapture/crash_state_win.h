@@ -58,6 +58,7 @@ struct CrashState {
   HANDLE watchdog_alive;            // manual-reset event, set once the watchdog runs its own code
   DWORD watchdog_id;                // 0 when there is no watchdog thread
   volatile LONG progress_steps;     // every mark of progress of the crash path
+  HANDLE volatile worker_thread;    // the crash worker, whose CPU time counts as progress too
   HANDLE volatile watched_file;     // a file whose growth counts as progress; null for none
   volatile LONG user_window;        // a crash-path window is on the screen
   HHOOK user_window_hook;           // the thread hook that sees that window come up

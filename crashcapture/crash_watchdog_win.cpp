@@ -23,6 +23,15 @@ uint64_t ProgressMark() {
   return mark;
 }
 
+// Kernel plus user time of the crash worker, in 100 ns units; 0 while there is no worker.
+uint64_t WorkerCpuTime() {
+  HANDLE worker = g_crash_state.worker_thread;
+  FILETIME created, exited, kernel, user;
+  if (worker == nullptr || !GetThreadTimes(worker, &created, &exited, &kernel, &user)) return 0;
+  auto ticks = [](const FILETIME& t) { return (uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+  return ticks(kernel) + ticks(user);
+}
+
 DWORD WINAPI CrashWatchdogProc(LPVOID) {
   SetEvent(g_crash_state.watchdog_alive);
   WaitForSingleObject(g_crash_state.crash_begun, INFINITE);
@@ -91,7 +100,9 @@ void BailOutOfCrash() {
 void WatchCrash() {
   StallWatch watch;
   for (;;) {
-    if (watch.Stalled(ProgressMark(), g_crash_state.user_window != 0, GetTickCount())) BailOutOfCrash();
+    if (watch.Stalled(ProgressMark(), WorkerCpuTime(), g_crash_state.user_window != 0, GetTickCount())) {
+      BailOutOfCrash();
+    }
     Sleep(kWatchIntervalMs);
   }
 }
