@@ -22,10 +22,11 @@ struct CrashTransport {
 
 // Makes VXExceptionUnhandledExceptionFilter the process's top-level filter, then loads the dump
 // writer (dbghelp and the version library it loads on its own), converts the message-box text,
-// opens the crash socket and starts the dormant crash watchdog: everything the crash path would
-// otherwise have to load or allocate while the other threads are frozen. Later calls only install
-// the filter again. False when something is missing; the crash path then does what it can (no
-// minidump without dbghelp, no watchdog of its own: the faulting thread watches).
+// starts the sleeping crash watchdog and crash worker (which opens the crash socket): everything
+// the crash path would otherwise have to load, allocate or start while the other threads are
+// frozen. Later calls only install the filter again. False when something is missing; the crash
+// path then does what it can (no minidump without dbghelp, no watchdog of its own: the faulting
+// thread watches; no worker: the faulting thread starts one).
 bool InstallCrashCapture(VXException* module, const CrashTransport* transport);
 
 // DumpProgram: the minidump with its user streams, the package, the send, the message box and, for

@@ -1,11 +1,13 @@
 // Installing the crash capture, and everything the crash path needs that could otherwise take a
 // lock at the crash: loading DLLs runs under the loader lock, converting from code page 936 may
-// map its table, creating a thread may be impossible while another thread sits in a DllMain.
+// map its table, creating a thread may be impossible while another thread sits in a DllMain (so
+// the crash worker is made here, asleep).
 #include "crashcapture/crash_capture.h"
 #include "crashcapture/crash_filter_win.h"
 #include "crashcapture/crash_message.h"
 #include "crashcapture/crash_state_win.h"
 #include "crashcapture/crash_watchdog_win.h"
+#include "crashcapture/crash_worker_win.h"
 #include "crashcapture/runtime_handlers_win.h"
 #include "guard/guard.h"
 
@@ -43,10 +45,12 @@ bool ConvertDumpMessage() {
 
 bool PrepareCrashPath() {
   bool resources = LoadCrashResources();
-  g_crash_state.transport->prepare_crash_socket();
   bool watchdog = StartCrashWatchdog();
+  bool worker = StartCrashWorker();
+  // The worker opens the crash socket on its own thread; this is for when it could not.
+  g_crash_state.transport->prepare_crash_socket();
   InstallRuntimeCrashHandlers();
-  return resources && watchdog;
+  return resources && watchdog && worker;
 }
 
 }  // namespace

@@ -45,9 +45,18 @@ struct CrashState {
   // The filter, on the faulting thread. Frozen: yes.
   volatile LONG claimed;       // set by the first thread to enter the filter; a second one parks
   DWORD CrashThreadId;         // the faulting thread, set once by the filter; read by the dump
-  volatile DWORD worker_id;    // set by the crash worker as it starts; read by the silent filter
+  EXCEPTION_POINTERS* volatile crash_exception;  // the fault, set by the filter for the worker
 
-  // The OpenThread cache, filled by the first freeze and kept for the process. Frozen: yes.
+  // The crash worker. Made asleep by StartCrashWorker at Init, which writes these once, or by the
+  // filter at the fault when there is none (then the thread and id are written there).
+  // Frozen: yes.
+  HANDLE worker_wake;               // manual-reset event, set by the filter
+  HANDLE worker_ready;              // manual-reset event, set once the worker is prepared
+  HANDLE volatile worker_thread;    // kept open: the watchdog counts the worker's CPU time
+  volatile DWORD worker_id;         // read by the silent filter
+
+  // The OpenThread cache, filled by the worker's preparation at Init (or the first freeze) and
+  // kept for the process. Frozen: yes.
   bool kernel32_load_tried;
   HMODULE kernel32;
   OpenThreadFn open_thread;
@@ -58,7 +67,6 @@ struct CrashState {
   HANDLE watchdog_alive;            // manual-reset event, set once the watchdog runs its own code
   DWORD watchdog_id;                // 0 when there is no watchdog thread
   volatile LONG progress_steps;     // every mark of progress of the crash path
-  HANDLE volatile worker_thread;    // the crash worker, whose CPU time counts as progress too
   HANDLE volatile watched_file;     // a file whose growth counts as progress; null for none
   volatile LONG user_window;        // a crash-path window is on the screen
   HHOOK user_window_hook;           // the thread hook that sees that window come up

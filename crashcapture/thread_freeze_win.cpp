@@ -29,7 +29,9 @@ static_assert(sizeof(THREADENTRY32) == kThreadEntrySize, "THREADENTRY32 is seven
 
 }  // namespace
 
-void FreezeOtherThreads(VXException* module, DWORD except_thread) {
+bool PrepareThreadFreeze() { return CachedOpenThread() != nullptr; }
+
+void FreezeOtherThreads(VXException* module, DWORD spared1, DWORD spared2) {
   module->Trace("VXExceptionUnhandledExceptionFilter Start");
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
   module->Trace("CreateToolhelp32Snapshot ok");
@@ -43,7 +45,7 @@ void FreezeOtherThreads(VXException* module, DWORD except_thread) {
     DWORD self = GetCurrentThreadId();
     do {
       if (entry.th32OwnerProcessID != process || entry.th32ThreadID == self ||
-          entry.th32ThreadID == except_thread || !open_thread) {
+          entry.th32ThreadID == spared1 || entry.th32ThreadID == spared2 || !open_thread) {
         continue;
       }
       HANDLE thread = open_thread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID);

@@ -71,6 +71,15 @@ class Crashes(CrashCase):
         r = self.run_crash(["init", "ids", "hook", "overflow"])
         self.assert_report(r, FILTER_MEMORY, code=STACK_OVERFLOW)
 
+    def test_no_new_thread_at_the_fault_is_reported_by_the_worker_made_at_init(self):
+        r = self.run_crash(["init", "ids", "hook", "nothread", "av"])
+        self.assertEqual(r.values("threads_refused"), [1])
+        self.assert_report(r, FILTER_MEMORY)
+
+    def test_stack_overflow_on_a_thread_with_a_64_kib_stack_is_reported(self):
+        r = self.run_crash(["init", "ids", "hook", "smallstackoverflow"])
+        self.assert_report(r, FILTER_MEMORY, code=STACK_OVERFLOW, fault_thread=r.values("fault_tid"))
+
     def test_crash_while_another_thread_is_inside_the_echo(self):
         r = self.run_crash(["init", "ids", "hook", "echoheld", "av"])
         self.assertEqual(r.values("blocked_in_echo"), [1])
@@ -99,9 +108,14 @@ class Stalls(CrashCase):
         r = self.run_crash(["init", "ids", "hook", "dllmain", "av"])
         self.assertEqual(r.values("in_dllmain"), [1])
         self.assert_ended_without_report(r)
+        # The worker made at Init gets past the freeze and creates the minidump's file; Wine's
+        # MiniDumpWriteDump then waits on the loader lock (its module lookups take it) before it
+        # writes a byte, and the watchdog ends the process.
+        self.assertEqual(self.file("TempDump.dmp"), b"")
 
     def test_no_worker_thread_ends_at_once_without_files(self):
-        r = self.run_crash(["init", "ids", "hook", "nothread", "av"])
+        # No thread can be made from before Init on: neither the sleeping worker nor one at the fault.
+        r = self.run_crash(["nothread", "init", "ids", "hook", "av"])
         self.assertEqual(r.values("threads_refused"), [1])
         self.assert_ended_without_report(r)
         self.assertIsNone(self.file("TempDump.dmp"))
