@@ -24,6 +24,19 @@ typedef BOOL(WINAPI* MiniDumpWriteDumpFn)(HANDLE, DWORD, HANDLE, MINIDUMP_TYPE,
 typedef LONG(NTAPI* LdrLockLoaderLockFn)(ULONG flags, ULONG* disposition, ULONG_PTR* cookie);
 typedef VOID(NTAPI* RtlPebLockFn)();
 typedef HANDLE(WINAPI* OpenThreadFn)(DWORD access, BOOL inherit, DWORD thread_id);
+typedef LONG(NTAPI* NtQueryInformationThreadFn)(HANDLE thread, ULONG info_class, PVOID info,
+                                                ULONG info_size, PULONG returned);
+// ntdll's THREAD_BASIC_INFORMATION, the answer of NtQueryInformationThread to class 0.
+constexpr ULONG kThreadBasicInformation = 0;
+struct ThreadBasicInformation {
+  LONG exit_status;
+  PVOID teb;
+  HANDLE process_id;  // CLIENT_ID: the owning process, then the thread
+  HANDLE thread_id;
+  ULONG_PTR affinity;
+  LONG priority;
+  LONG base_priority;
+};
 
 constexpr int kDumpMessageWideSize = 128;
 
@@ -56,10 +69,11 @@ struct CrashState {
   volatile DWORD worker_id;         // read by the silent filter
 
   // The OpenThread cache, filled by the worker's preparation at Init (or the first freeze) and
-  // kept for the process. Frozen: yes.
+  // kept for the process; beside it the call that tells a thread's owner. Frozen: yes.
   bool kernel32_load_tried;
   HMODULE kernel32;
   OpenThreadFn open_thread;
+  NtQueryInformationThreadFn query_thread;
 
   // The crash watchdog. The handles and id are written once at Init, before any crash; the rest
   // is written by the crash path and read by the watchdog thread. Frozen: yes.

@@ -1,4 +1,5 @@
-// The crash path's freeze under Wine: which threads it suspends.
+// The crash path's freeze under Wine: which threads it suspends, and the owner check that keeps a
+// thread id reused by another process from being suspended.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -7,6 +8,8 @@
 #include "crashcapture/thread_freeze_win.h"
 
 namespace {
+
+constexpr DWORD kQueryAndSuspend = THREAD_SUSPEND_RESUME | THREAD_QUERY_INFORMATION;
 
 DWORD WINAPI SleepForever(LPVOID) {
   Sleep(INFINITE);
@@ -21,6 +24,34 @@ DWORD SuspendCount(HANDLE thread) {
 }
 
 }  // namespace
+
+TEST(ThreadOwner, AThreadOfThisProcessIsOurs) {
+  ASSERT_TRUE(PrepareThreadFreeze());
+  HANDLE thread = OpenThread(kQueryAndSuspend, FALSE, GetCurrentThreadId());
+  ASSERT_NE(thread, nullptr);
+  EXPECT_TRUE(ThreadOfThisProcess(thread));
+  CloseHandle(thread);
+}
+
+TEST(ThreadOwner, AThreadOfAnotherProcessIsNot) {
+  ASSERT_TRUE(PrepareThreadFreeze());
+  char command[] = "cmd.exe /c exit";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION child = {};
+  ASSERT_TRUE(CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                             nullptr, &startup, &child));
+  // Opened by id, as the freeze opens the ids of its snapshot.
+  HANDLE thread = OpenThread(kQueryAndSuspend, FALSE, child.dwThreadId);
+  EXPECT_NE(thread, nullptr);
+  if (thread) {
+    EXPECT_FALSE(ThreadOfThisProcess(thread));
+    CloseHandle(thread);
+  }
+  TerminateProcess(child.hProcess, 0);
+  CloseHandle(child.hThread);
+  CloseHandle(child.hProcess);
+}
 
 TEST(ThreadFreeze, SuspendsTheOtherThreadsOnceAndSparesTheTwoNamed) {
   DWORD ids[3];
