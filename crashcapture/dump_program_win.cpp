@@ -68,19 +68,32 @@ void AskUser(DumpRun* run, DumpFormat* format, UserInfo* info) {
   EndUserWindow();
 }
 
+// The crash worker and the watchdog are the library's, not the game's: in a report they are noise,
+// and Wine writes the worker's whole stack reservation.
+bool IsLibraryThread(ULONG thread_id) {
+  return thread_id != 0 &&
+         (thread_id == g_crash_state.worker_id || thread_id == g_crash_state.watchdog_id);
+}
+
 // MiniDumpWriteDump gathers the threads and modules before it writes a byte, and on a slow machine
 // that silence outlasts the watchdog's stall limit. Its callback comes once per thread and module
 // gathered, so each call counts as progress; a writer stuck on a frozen thread's lock stops
 // calling and is still taken for a stall. The answers are the ones dbghelp assumes without a
-// callback: include every thread and module as they are, add no memory, no cancel checks.
+// callback (include every module as it is, add no memory, no cancel checks), except for the
+// library's own threads: Windows leaves out a thread for FALSE to IncludeThreadCallback and then
+// asks nothing more about it; Wine never asks that, and leaves out a thread for FALSE to
+// ThreadCallback instead, so the same answer is given there.
 BOOL CALLBACK NoteMinidumpProgress(PVOID, const PMINIDUMP_CALLBACK_INPUT input,
                                    PMINIDUMP_CALLBACK_OUTPUT) {
   NoteCrashProgress();
   switch (input->CallbackType) {
-    case ModuleCallback:
-    case ThreadCallback:
-    case ThreadExCallback:
     case IncludeThreadCallback:
+      return !IsLibraryThread(input->IncludeThread.ThreadId);
+    case ThreadCallback:
+      return !IsLibraryThread(input->Thread.ThreadId);
+    case ThreadExCallback:
+      return !IsLibraryThread(input->ThreadEx.ThreadId);
+    case ModuleCallback:
     case IncludeModuleCallback:
       return TRUE;
     default:

@@ -68,8 +68,10 @@ DWORD WINAPI Spin(LPVOID) {
 
 void StartThreads(int n) {
   for (int i = 0; i < n; ++i) {
+    DWORD id = 0;
     CreateThread(nullptr, 0, i % 2 ? Spin : CounterLoop, reinterpret_cast<LPVOID>(INT_PTR(100 + i)), 0,
-                 nullptr);
+                 &id);
+    Line("made_tid", id);
   }
   Sleep(300);
 }
