@@ -35,6 +35,7 @@ struct DumpRun {
   EXCEPTION_POINTERS* exception;
   HANDLE dump_file;
   DumpReport* report;
+  bool package_made;  // this dump created "TempDump.vgz": only then is it sent
   bool finished;
 };
 
@@ -133,6 +134,7 @@ void WritePackageFile(DumpRun* run) {
   HANDLE package = CreateFileA(kPackageFileName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
   if (package == INVALID_HANDLE_VALUE) return;
+  run->package_made = true;
   WatchFileGrowth(package);
   LARGE_INTEGER zero = {};
   if (SetFilePointerEx(run->dump_file, zero, nullptr, FILE_BEGIN)) {
@@ -150,8 +152,8 @@ void WritePackageFile(DumpRun* run) {
   run->report->compress_us = Microseconds() - start;
 }
 
-// The package goes out as one blob, cut to what a datagram carries. Read back from the file, so
-// that a dump whose minidump failed still sends the package an earlier dump left.
+// The package goes out as one blob, cut to what a datagram carries, read back from the file this
+// dump wrote.
 void SendPackage(DumpRun* run) {
   uint64_t start = Microseconds();
   HANDLE package = CreateFileA(kPackageFileName, GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -209,13 +211,19 @@ void RunDump(void* run_ptr) {
   run->report->minidump_written = WriteMinidump(run, type, streams);
   module->Trace("DumpProgram MiniDumpWriteDump ok");
   if (jpeg) FreeScreenshot(jpeg);
-  if (run->report->minidump_written) WritePackageFile(run);
+  if (run->report->minidump_written) {
+    WritePackageFile(run);
+  } else {
+    // A package an earlier dump left would be read back and sent as this one's report, and
+    // whoever looks into the folder would take it for this crash's.
+    DeleteFileA(kPackageFileName);
+  }
   module->Trace("DumpProgram compress2 ok");
   WatchFileGrowth(INVALID_HANDLE_VALUE);
   CloseHandle(run->dump_file);
   run->dump_file = INVALID_HANDLE_VALUE;
 
-  SendPackage(run);
+  if (run->package_made) SendPackage(run);
   ShowDumpMessage(module);
   module->Trace("DumpProgram finish");
   run->finished = true;
@@ -235,7 +243,8 @@ bool WriteDumpPackage(VXException* module, uint32_t kind, EXCEPTION_POINTERS* ex
   state.transport = transport;
   LoadCrashResources();
   state.last_report = DumpReport();
-  DumpRun run = {module, transport, kind, exception, INVALID_HANDLE_VALUE, &state.last_report, false};
+  DumpRun run = {module, transport, kind, exception, INVALID_HANDLE_VALUE, &state.last_report, false,
+                 false};
   // A fault anywhere in the dump ends it with false; files and buffers stay as they are.
   RunGuarded(RunDump, &run);
   EndUserWindow();

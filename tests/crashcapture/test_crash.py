@@ -5,12 +5,13 @@ real DLL) in a fresh folder with a collector listening, under a time limit: a ho
 fails its case instead of hanging the run.
 """
 import os
+import shutil
 import struct
 import subprocess
 import time
 
 import vxtest
-from vxtest import crash_files
+from vxtest import crash_files, settings
 from vxtest.crash_case import CRASH_TIMEOUT, FILTER_MEMORY, FULL_MEMORY, HOST, NORMAL, STALL_BOUND, CrashCase
 from vxtest.crash_files import Minidump, inflate_package
 from vxtest.hosts import run_host, write_conf
@@ -137,6 +138,26 @@ class Stalls(CrashCase):
         finally:
             subprocess.run(["umount", ro])
         self.assert_ended_without_report(r)
+
+
+class FailedMinidump(CrashCase):
+
+    def test_sends_nothing_and_leaves_no_earlier_package(self):
+        # The host and a dbghelp.dll whose writer fails, together in the crash's folder, with an
+        # earlier crash's package there.
+        host = os.path.join(self.dir, HOST)
+        shutil.copy(settings.program(HOST), host)
+        shutil.copy(os.path.join(settings.BIN, "failing_dbghelp", "dbghelp.dll"), self.dir)
+        earlier = crash_files.PACKAGE_MAGIC + b"an earlier crash's package"
+        with open(os.path.join(self.dir, "TempDump.vgz"), "wb") as f:
+            f.write(earlier)
+        # Wine would take its own dbghelp before one beside the program; Windows looks there first.
+        r = self.run_crash(["init", "ids", "hook", "av"], name=host, env={"WINEDLLOVERRIDES": "dbghelp=n"})
+        self.assertEqual(r.returncode, 1, r.stderr)
+        self.assertEqual(self.package_datagrams(), [])
+        self.assertIsNone(self.file("TempDump.vgz"))
+        self.assertEqual(self.file("TempDump.dmp"), b"")  # created, and the writer wrote nothing
+        self.assertIsNotNone(self.file("exit_hook.txt"))
 
 
 class Dumps(CrashCase):
