@@ -64,9 +64,27 @@ bool LoadCrashResources() {
   return g_crash_state.write_dump != nullptr && g_crash_state.dump_message[0] != 0;
 }
 
+namespace {
+
+// The filter, the C runtimes' handlers and the sleeping worker and watchdog all point into this
+// module, and nothing takes them back: a host that unloads the library after VXIdent_Fin would
+// leave the process's next unhandled exception, abort or crash jumping into unmapped memory, and
+// the two threads returning into it. Removing everything at detach instead would need the
+// filter a game installed after ours put back in the right order, the runtimes' handlers too, and
+// the threads stopped from a DllMain; and the design keeps the filter until the process ends.
+// So once anything is installed the module stays loaded for the process's life.
+void PinThisModule() {
+  HMODULE self = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                     reinterpret_cast<LPCWSTR>(&VXExceptionUnhandledExceptionFilter), &self);
+}
+
+}  // namespace
+
 bool InstallCrashCapture(VXException* module, const CrashTransport* transport) {
   g_crash_state.module = module;
   g_crash_state.transport = transport;
+  PinThisModule();
   SetUnhandledExceptionFilter(VXExceptionUnhandledExceptionFilter);
   bool prepared = false;
   RunGuardedCall([&] { prepared = PrepareCrashPath(); });

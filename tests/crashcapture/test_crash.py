@@ -160,6 +160,25 @@ class FailedMinidump(CrashCase):
         self.assertIsNotNone(self.file("exit_hook.txt"))
 
 
+class Unloading(CrashCase):
+    """A host that frees the library and goes on: handlers and threads of the library must not be
+    left pointing into unmapped memory."""
+
+    def test_exceptions_handled_by_the_host_after_the_library_was_freed(self):
+        for args in (["free", "handled"], ["init", "fin", "free", "handled"]):
+            with self.subTest(args=args):
+                r = self.run_crash(args, name="unload_host.exe")
+                self.assertEqual(r.returncode, 0, r.stderr)
+                self.assertEqual(r.values("handled"), [3])
+                self.assertEqual(r.values("end"), [0])
+
+    def test_a_crash_after_the_library_was_freed_is_still_reported(self):
+        r = self.run_crash(["init", "fin", "free", "av"], name="unload_host.exe")
+        self.assertEqual(r.values("freed"), [1])
+        self.assertEqual(r.values("still_loaded"), [1])  # pinned once Init installed its handlers
+        self.assert_report(r, FILTER_MEMORY, exit_hook=False)
+
+
 class Dumps(CrashCase):
 
     def test_user_dump_from_the_dump_level_goes_on(self):
