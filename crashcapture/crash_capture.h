@@ -29,6 +29,11 @@ struct CrashTransport {
 // thread watches; no worker: the faulting thread starts one).
 bool InstallCrashCapture(VXException* module, const CrashTransport* transport);
 
+// For the DLL's thread-detach notification, on every thread that ends normally: the library's own
+// threads started at Init must not keep the process alive once the host's last thread has ended
+// (see last_host_thread_win.h).
+void NoteThreadEnding();
+
 // DumpProgram: the minidump with its user streams, the package, the send, the message box and, for
 // kCrashDump, the end of the process (it returns only when it failed). Works before
 // InstallCrashCapture too, for a dump a log level asks for.

@@ -31,6 +31,7 @@ void ResolveLoaderCalls() {
   g_crash_state.lock_loader = ProcAddress<LdrLockLoaderLockFn>(ntdll, "LdrLockLoaderLock");
   g_crash_state.acquire_peb_lock = ProcAddress<RtlPebLockFn>(ntdll, "RtlAcquirePebLock");
   g_crash_state.release_peb_lock = ProcAddress<RtlPebLockFn>(ntdll, "RtlReleasePebLock");
+  g_crash_state.next_thread = ProcAddress<NtGetNextThreadFn>(ntdll, "NtGetNextThread");
 }
 
 // The message is stored in GBK; shown through the wide call it reads right whatever the system's

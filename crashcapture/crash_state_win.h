@@ -24,6 +24,8 @@ typedef BOOL(WINAPI* MiniDumpWriteDumpFn)(HANDLE, DWORD, HANDLE, MINIDUMP_TYPE,
 typedef LONG(NTAPI* LdrLockLoaderLockFn)(ULONG flags, ULONG* disposition, ULONG_PTR* cookie);
 typedef VOID(NTAPI* RtlPebLockFn)();
 typedef HANDLE(WINAPI* OpenThreadFn)(DWORD access, BOOL inherit, DWORD thread_id);
+typedef LONG(NTAPI* NtGetNextThreadFn)(HANDLE process, HANDLE thread, ACCESS_MASK access,
+                                        ULONG attributes, ULONG flags, HANDLE* next);
 typedef LONG(NTAPI* NtQueryInformationThreadFn)(HANDLE thread, ULONG info_class, PVOID info,
                                                 ULONG info_size, PULONG returned);
 // ntdll's THREAD_BASIC_INFORMATION, the answer of NtQueryInformationThread to class 0.
@@ -53,6 +55,7 @@ struct CrashState {
   LdrLockLoaderLockFn lock_loader;      // the exit's loader-lock probe
   RtlPebLockFn acquire_peb_lock;        // the exit's PEB-lock probe
   RtlPebLockFn release_peb_lock;
+  NtGetNextThreadFn next_thread;        // the walk over this process's threads; null before Vista
   WCHAR dump_message[kDumpMessageWideSize];  // the GBK text converted; empty when 936 is missing
 
   // The filter, on the faulting thread. Frozen: yes.
@@ -84,6 +87,11 @@ struct CrashState {
   HANDLE volatile watched_file;     // a file whose growth counts as progress; null for none
   volatile LONG user_window;        // a crash-path window is on the screen
   HHOOK user_window_hook;           // the thread hook that sees that window come up
+
+  // The end of the host's last thread, which the watchdog turns into the end of the process.
+  // The event is made at Init; the thread is handed over by that thread's detach. Frozen: no.
+  HANDLE host_ended;                // manual-reset event, set by the last host thread's detach
+  HANDLE volatile last_host_thread; // that thread, for its exit code
 
   // The dumps. Frozen: yes.
   // Dumps asked for by log levels run on the host's threads and share the package memory and the

@@ -179,6 +179,23 @@ class Unloading(CrashCase):
         self.assert_report(r, FILTER_MEMORY, exit_hook=False)
 
 
+class HostThreadsEnd(CrashCase):
+    """A host without a C runtime ends when its last thread does, with that thread's exit code: the
+    library's own threads, started by VXIdent_Init, must not keep it alive."""
+
+    def test_an_entry_point_that_returns_ends_the_process_with_its_code(self):
+        r = self.run_crash(["1"], name="thread_end_host.exe", timeout=30)
+        self.assertEqual(r.values("init"), [0])
+        self.assertEqual(r.values("entry_returns"), [7])
+        self.assertEqual(r.returncode, 7, r.stderr)
+
+    def test_the_process_lives_until_its_last_host_thread_ends(self):
+        r = self.run_crash(["2"], name="thread_end_host.exe", timeout=30)
+        self.assertEqual(r.values("second_thread"), [1])
+        self.assertEqual(r.values("second_thread_ends"), [5])
+        self.assertEqual(r.returncode, 5, r.stderr)
+
+
 class Dumps(CrashCase):
 
     def test_user_dump_from_the_dump_level_goes_on(self):
