@@ -6,7 +6,6 @@ fails its case instead of hanging the run.
 """
 import os
 import shutil
-import struct
 import subprocess
 import time
 
