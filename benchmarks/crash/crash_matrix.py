@@ -59,12 +59,12 @@ SCENARIOS = [
     ("frozen thread holds ClientLock", "crash_host.exe", CRASH + ["clientlock", "av"], None, "both"),
     ("unwritable folder", "crash_host.exe", CRASH + ["av"], unwritable, "both"),
     ("identities incomplete", "crash_host.exe", ["init", "hook", "av"], None, "both"),
-    ("after unloading", "unload_host.exe", ["reload", "av"], None, "both"),
+    ("after unloading", "unload_host.exe", ["init", "fin", "free", "av"], None, "both"),
     ("fault handled inside a guarded region", "hook_crash_host.exe", [], None, "both"),
     ("abort()", "runtime_crash_host.exe", ["init", "abort"], None, "both"),
     ("pure virtual call", "runtime_crash_host.exe", ["init", "purevirtual"], None, "both"),
     ("invalid parameter", "runtime_crash_host.exe", ["ucrt", "init", "ucrtinvalid"], None, "both"),
-    ("address space exhausted", "crash_host.exe", CRASH + ["exhaust", "av"], None, "x86"),
+    ("address space exhausted", "crash_host.exe", CRASH + ["noaddressspace", "av"], None, "x86"),
 ]
 
 

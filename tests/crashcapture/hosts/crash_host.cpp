@@ -212,7 +212,8 @@ int main(int argc, char** argv) {
   Line("tid", GetCurrentThreadId());
   for (int i = 1; i < argc; ++i) {
     const char* op = argv[i];
-    if (!strcmp(op, "av") || !strcmp(op, "exception") || !strcmp(op, "overflow") || !strcmp(op, "twofaults")) {
+    if (!strcmp(op, "av") || !strcmp(op, "exception") || !strcmp(op, "overflow") || !strcmp(op, "twofaults") ||
+        !strcmp(op, "smallstackoverflow")) {
       Line("fault_ms", FaultClockMilliseconds());
     }
     if (!strcmp(op, "init")) {

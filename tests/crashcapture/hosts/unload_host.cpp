@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tests/support/fault_clock_win.h"
+
 namespace {
 
 void Line(const char* name, long long value) {
@@ -84,6 +86,7 @@ int main(int argc, char** argv) {
     } else if (!strcmp(op, "handled")) {
       Line("handled", RaiseAndHandle());
     } else if (!strcmp(op, "av")) {
+      Line("fault_ms", FaultClockMilliseconds());
       *static_cast<volatile int*>(nullptr) = 1;
     }
   }
