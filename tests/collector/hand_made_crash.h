@@ -52,9 +52,9 @@ inline collector::StoredCrash HandMadeCrash(const std::string& machine, double r
   a.crashed_thread_id = 36;
   a.signature = signature;
   a.modules.push_back({"Z:\\games\\demo_host.exe", "demo_host.exe", 0x140000000, 0x20000, 0x65000000, "", "6500000020000",
-                       false, false, true});
+                       false, false, true, false, ""});
   a.modules.push_back({"C:\\windows\\system32\\ntdll.dll", "ntdll.dll", 0x7FFF0000, 0x100000, 1, "ntdll.pdb",
-                       "0123456789ABCDEF0123456789ABCDEF1", true, false, false});
+                       "0123456789ABCDEF0123456789ABCDEF1", true, false, false, false, ""});
   collector::AnalyzedThread crashed;
   crashed.thread_id = 36;
   crashed.crashed = true;
