@@ -8,15 +8,14 @@ import re
 import shutil
 import signal
 import socket
-import struct
 import subprocess
 import tempfile
 import unittest
 import urllib.request
-import zlib
 
 import vxtest
 from vxtest import settings
+from vxtest.datagrams import data, package
 
 DATA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data")
 ARTIFACTS = os.path.join(settings.ARTIFACTS, "collector")
@@ -35,22 +34,6 @@ def chromium():
         if path:
             return path
     return None
-
-
-def header(kind, n, machine=b"89ABCDEF01234567"):
-    return struct.pack(">II16sBHHHI", 1, kind, machine, 0, 300, 20, 7, n)
-
-
-def data(kind, key, body):
-    return header(kind, 8 + len(body)) + struct.pack(">II", key, len(body)) + body
-
-
-def package(dump):
-    out = b"VGZ\x00\x01"
-    for at in range(0, len(dump), 131072):
-        chunk = zlib.compress(dump[at:at + 131072], 9)
-        out += struct.pack("<I", len(chunk)) + chunk
-    return out
 
 
 class CollectorPages(unittest.TestCase):

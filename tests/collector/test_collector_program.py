@@ -17,31 +17,11 @@ import zlib
 
 import vxtest
 from vxtest import settings
+from vxtest.datagrams import data, header, numbers, package
 
 COLLECTOR = settings.COLLECTOR
 DATA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data")
 LIMIT = 20  # seconds any one collector may live
-
-
-def header(kind, payload_length, machine_id=b"89ABCDEF01234567", ids=(300, 20, 7)):
-    return struct.pack(">II16sBHHHI", 1, kind, machine_id, 0, ids[0], ids[1], ids[2], payload_length)
-
-
-def numbers(*records):
-    payload = b"".join(struct.pack(">II", k, v) for k, v in records)
-    return header(1, len(payload)) + payload
-
-
-def data(kind, wire_key, body):
-    return header(kind, 8 + len(body)) + struct.pack(">II", wire_key, len(body)) + body
-
-
-def package(dump):
-    out = b"VGZ\x00\x01"
-    for at in range(0, len(dump), 131072):
-        chunk = zlib.compress(dump[at:at + 131072], 9)
-        out += struct.pack("<I", len(chunk)) + chunk
-    return out
 
 
 def package_parts(pkg, wire_id, keep=lambda index: True):
