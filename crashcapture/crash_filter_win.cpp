@@ -3,6 +3,7 @@
 
 #include "crashcapture/crash_exit_win.h"
 #include "crashcapture/crash_state_win.h"
+#include "crashcapture/crash_summary_win.h"
 #include "crashcapture/crash_watchdog_win.h"
 #include "crashcapture/thread_freeze_win.h"
 #include "crashmodule/vx_exception.h"
@@ -60,6 +61,7 @@ LONG WINAPI VXExceptionUnhandledExceptionFilter(EXCEPTION_POINTERS* exception) {
 DWORD WINAPI CrashDumpThreadProc(LPVOID exception) {
   g_crash_state.worker_id = GetCurrentThreadId();
   NoteCrashProgress();
+  SendCrashSummary(static_cast<EXCEPTION_POINTERS*>(exception), g_crash_state.CrashThreadId);
   VXException* module = g_crash_state.module;
   module->Trace("CrashDumpThreadProc Start");
   SetUnhandledExceptionFilter(SilentExceptionFilter);
