@@ -3,7 +3,7 @@
 // in order; "name=value" lines go to standard error for the driver.
 //
 //   init | ids | hook | format HEX [callback] | threads N | heaplock | dllmain | echoheld
-//   clientlock | nothread | stdioheld | stackdata KIB
+//   clientlock | nothread | stdioheld | stackdata KIB | reports
 //   av | exception | overflow | twofaults | userdump | dumplevel | knownfault
 // callback: extra (writes a text into LastMessage) or secondfault (also faults on a new thread
 // while the worker runs).
@@ -251,6 +251,10 @@ int main(int argc, char** argv) {
       CreateThread(nullptr, SIZE_T(kib + 1024) * 1024, HoldStackData, reinterpret_cast<LPVOID>(kib),
                    STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
       Line("stack_data", WaitForSingleObject(g_ready, 30000) == WAIT_OBJECT_0);
+    } else if (!strcmp(op, "reports")) {
+      // One report of each kind that is not a blob, sent at once.
+      Line("counter", VXIdent_Set_Counter(5, 1, 0));
+      Line("text", VXIdent_Set_Str(6, "a text of the crash host"));
     } else if (!strcmp(op, "knownfault")) {
       FaultInKnownPlace();
     } else if (!strcmp(op, "av")) {
