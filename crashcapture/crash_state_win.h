@@ -39,7 +39,10 @@ struct WholePackageSend {
   bool active;                    // parts remain to be sent
   HANDLE file;                    // "TempDump.vgz", open while active
   UINT_PTR timer;                 // the thread timer while the message box is up; 0 for none
-  PackagePartEncoder encoder;
+  // The encoder, made in place when the parts begin: a member with a constructor would give the
+  // whole state a static constructor instead of leaving it zeroed in the image.
+  alignas(PackagePartEncoder) unsigned char encoder_place[sizeof(PackagePartEncoder)];
+  PackagePartEncoder* encoder;    // null until the parts begin
   SendPacing pacing;
   int pending_length;             // a datagram built and waiting for the pacing, 0 for none
   uint64_t started_us;

@@ -1,5 +1,7 @@
 #include "crashcapture/whole_package_win.h"
 
+#include <new>
+
 #include "client/crc32.h"
 #include "crashcapture/crash_state_win.h"
 #include "crashcapture/crash_summary_win.h"
@@ -71,7 +73,7 @@ void SendParts(uint64_t deadline_us, bool may_sleep) {
   WholePackageSend& whole = crash.whole;
   while (whole.active) {
     if (whole.pending_length == 0) {
-      whole.pending_length = whole.encoder.Next(whole.datagram, sizeof whole.datagram);
+      whole.pending_length = whole.encoder->Next(whole.datagram, sizeof whole.datagram);
       if (whole.pending_length <= 0) {
         whole.pending_length = 0;
         EndWholePackage();
@@ -113,8 +115,9 @@ bool BeginParts(const CrashTransport* transport) {
   }
   PackagePartJob job = {who, kPackagePartParams, CrashWireId(), uint32_t(size.QuadPart), 0};
   if (!PackageCrc(whole.file, job.package_length, &job.package_crc)) return false;
-  if (!whole.encoder.Begin(&crash.part_memory, job, &g_package_file)) return false;
-  crash.wire_report.parts_total = whole.encoder.total();
+  whole.encoder = new (whole.encoder_place) PackagePartEncoder();  // placement: no allocation
+  if (!whole.encoder->Begin(&crash.part_memory, job, &g_package_file)) return false;
+  crash.wire_report.parts_total = whole.encoder->total();
   whole.started_us = Microseconds();
   whole.pacing = StartPacing(settings.package_rate, whole.started_us);
   whole.pending_length = 0;
