@@ -16,6 +16,7 @@
 
 #include "VXIdent.h"
 #include "client/library_wiring_win.h"
+#include "crashcapture/crash_capture.h"
 #include "crashmodule/vx_exception.h"
 
 namespace {
@@ -34,6 +35,9 @@ void ExitHookMarker() {
   WriteFile(f, "called", 6, &written, nullptr);
   CloseHandle(f);
   Line("exit_hook", 1);
+  const CrashWireReport& wire = LastCrashWireReport();
+  Line("parts_total", wire.parts_total);
+  Line("parts_sent", wire.parts_sent);
 }
 
 constexpr char kExtraText[] = "extra information from the host";
