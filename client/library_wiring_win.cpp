@@ -18,8 +18,6 @@ int SendDumpPackage(const void* data, int length) {
   return VXIdent_Set_Bin(KEY_DUMP_PACKAGE, data, length);
 }
 
-int SendCrashDatagram(const uint8_t* bytes, int length) { return SendDatagram(bytes, length); }
-
 // Read without ClientLock: a frozen thread may hold it. The identities are single words the host
 // set long before, so a read cannot tear them.
 bool CrashIdentity(DatagramIdentity* who) {
