@@ -129,6 +129,9 @@ int main(int argc, char** argv) {
   ReceiveLimits limits{options.exit_after, options.idle_timeout};
   ReceiveCounts counts = ReceiveLoop(fd, limits, &session, flush_batch);
   close(fd);
+  // Packages still being put together are reported lost, before the workers finish.
+  session.Flush();
+  flush_batch();
 
   crashes.Drain();
   if (writer) writer->Drain();

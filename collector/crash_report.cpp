@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "datagram_decoder.h"
 #include "json_writer.h"
 #include "input_limits.h"
 #include "minidump_format.h"
@@ -55,6 +56,11 @@ std::string CrashReportError(const CrashReport& report, const CrashReportFiles& 
   if (report.package.minidump.empty()) return "package: no complete chunk";
   if (!report.minidump.error.empty()) return "minidump: " + report.minidump.error;
   return files.error;
+}
+
+bool KeyPackageWhole(const CrashReport& report) {
+  if (report.package_bytes < kMaxBlobLength) return true;
+  return !report.package.truncated && report.package.error.empty() && report.minidump.valid;
 }
 
 void ReadCrashReport(Bytes package, size_t max_dump_bytes, CrashReport* report) {
@@ -134,6 +140,8 @@ std::string BuildLine(const CrashReport& report, const CrashReportFiles& files, 
     if (!list_cut.empty()) json.String(list_cut);
     json.EndArray();
   }
+  if (files.whole) json.Key("whole").Bool(*files.whole);
+  if (files.wire_id) json.Key("wire_id").Uint(*files.wire_id);
   if (!files.signature.empty()) json.Key("signature").ByteString(files.signature);
   if (files.crash_id > 0) json.Key("crash_id").Uint(static_cast<uint64_t>(files.crash_id));
   if (!files.page.empty()) json.Key("page").String(files.page);

@@ -44,7 +44,13 @@ struct CrashReportFiles {
   int64_t crash_id = 0;  // the store's row; 0 when not stored
   std::string page;      // the crash's page, when pages are served
   std::string signature;
+  std::optional<bool> whole;         // packages from the network: whether it arrived whole
+  std::optional<uint32_t> wire_id;   // packages rebuilt from their parts: the crash's id on the wire
 };
+
+// Whether a key-17 package arrived whole: the client cuts longer ones at the datagram's size, so a
+// shorter one is all there was, and one of exactly that size is whole only if it reads whole.
+bool KeyPackageWhole(const CrashReport& report);
 
 // The first thing wrong with the report, as its line's "error" says it; empty when nothing is.
 std::string CrashReportError(const CrashReport& report, const CrashReportFiles& files);

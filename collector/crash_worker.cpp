@@ -4,9 +4,14 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cstring>
+
 #include "crash_report.h"
 #include "json_writer.h"
 #include "output_files.h"
+#include "reassembly/reassembler.h"
+#include "summary_analysis.h"
+#include "wire_crash_json.h"
 
 namespace collector {
 namespace {
@@ -55,7 +60,38 @@ void FillStoredCrash(const CrashReport& report, const CrashReportFiles& files, c
 
 }  // namespace
 
+std::string CrashProcessor::ProcessSummary(const CrashJob& job) {
+  const reassembly::SummaryEvent& event = *job.summary;
+  const CrashSummary& summary = event.summary;
+  StoredCrash stored = job.meta;
+  stored.source = "summary";
+  stored.wire_id = summary.crash_id;
+  stored.analysis = AnalysisFromSummary(summary);
+  try {
+    SymbolizeAnalysis(&stored.analysis, settings_.analysis);
+  } catch (const std::exception& e) {  // as for a dump's analysis: a bad_alloc is still possible
+    stored.analysis.notes.push_back(std::string("the symbolization failed: ") + e.what());
+  }
+  SummaryRecord record;
+  record.received = job.meta.received;
+  record.wire_id = summary.crash_id;
+  record.architecture = SummaryArchitectureName(summary.architecture);
+  record.thread_id = summary.thread_id;
+  record.message.assign(summary.message, strnlen(summary.message, sizeof summary.message));
+  record.message_cut = summary.message_cut;
+  record.frames_cut = summary.frames_cut;
+  stored.summary = std::move(record);
+  SummaryStored out;
+  out.signature = stored.analysis.signature;
+  if (store_ && (!budget_ || !budget_->Spent())) out.crash_id = store_->AddCrash(stored);
+  if (out.crash_id > 0 && !settings_.page_base.empty()) {
+    out.page = settings_.page_base + "/crash/" + std::to_string(out.crash_id);
+  }
+  return CrashSummaryJson(event, out);
+}
+
 std::string CrashProcessor::Process(const CrashJob& job) {
+  if (job.summary) return ProcessSummary(job);
   CrashReport report;
   Bytes bytes{job.bytes.data(), job.bytes.size()};
   if (job.is_minidump) {
@@ -79,6 +115,11 @@ std::string CrashProcessor::Process(const CrashJob& job) {
   stored.analysis = Analyze(report, settings_.analysis);
   FillStoredCrash(report, files, CrashReportError(report, files), &stored);
   files.signature = stored.analysis.signature;
+  if (job.from_network) {
+    stored.whole = job.rebuilt || KeyPackageWhole(report);
+    files.whole = stored.whole;
+    if (job.rebuilt) files.wire_id = stored.wire_id;
+  }
   if (store_ && (!budget_ || !budget_->Spent())) files.crash_id = store_->AddCrash(stored);
   if (files.crash_id > 0 && !settings_.page_base.empty()) {
     files.page = settings_.page_base + "/crash/" + std::to_string(files.crash_id);
@@ -88,13 +129,23 @@ std::string CrashProcessor::Process(const CrashJob& job) {
   return line;
 }
 
-std::string RefusedCrashReportJson(size_t package_bytes, const std::string& reason) {
+std::string RefusedCrashReportJson(size_t package_bytes, const std::string& reason, std::optional<bool> whole,
+                                   std::optional<uint32_t> wire_id) {
   JsonWriter json;
   json.BeginObject().Key("event").String("crash_report");
   json.Key("package_bytes").Uint(package_bytes).Key("truncated").Bool(false).Key("chunks").Uint(0);
   json.Key("minidump_bytes").Uint(0).Key("minidump_valid").Bool(false);
-  json.Key("error").String("not unpacked: " + reason).EndObject();
+  json.Key("error").String("not unpacked: " + reason);
+  if (whole) json.Key("whole").Bool(*whole);
+  if (wire_id) json.Key("wire_id").Uint(*wire_id);
+  json.EndObject();
   return json.str();
+}
+
+std::string UnstoredSummaryJson(const reassembly::SummaryEvent& event, const std::string& reason) {
+  SummaryStored stored;
+  stored.error = "not stored: " + reason;
+  return CrashSummaryJson(event, stored);
 }
 
 CrashWorker::CrashWorker(CrashProcessor* processor, std::function<void(std::string_view)> emit)

@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -17,12 +19,22 @@
 #include "disk_budget.h"
 #include "store/store.h"
 
+namespace reassembly {
+struct SummaryEvent;  // kept out of this header, as in session.h
+}  // namespace reassembly
+
 namespace collector {
 
 struct CrashJob {
   std::vector<uint8_t> bytes;  // a dump package, or a bare minidump when is_minidump
   bool is_minidump = false;
-  StoredCrash meta;  // received, source, sender, machine and identities; the rest is filled in
+  bool from_network = false;  // its line says whether the package arrived whole
+  bool rebuilt = false;       // rebuilt whole from its parts, rather than key 17's one datagram
+  // A crash summary to symbolize and store, instead of a package.
+  std::shared_ptr<const reassembly::SummaryEvent> summary;
+  // Received, source, sender, machine and identities, and the wire id that ties the crash's
+  // reports together when it is known; the rest is filled in.
+  StoredCrash meta;
 };
 
 struct CrashSettings {
@@ -42,18 +54,27 @@ class CrashProcessor {
   std::string Process(const CrashJob& job);
 
  private:
+  std::string ProcessSummary(const CrashJob& job);
+
   CrashSettings settings_;
   Store* store_;
   DiskBudget* budget_;
   unsigned next_report_ = 1;
 };
 
-// The crash_report line of a package that was not unpacked, and why.
-std::string RefusedCrashReportJson(size_t package_bytes, const std::string& reason);
+// The crash_report line of a package that was not unpacked, and why; `whole` and `wire_id` as the
+// line of an unpacked one gives them.
+std::string RefusedCrashReportJson(size_t package_bytes, const std::string& reason,
+                                   std::optional<bool> whole = std::nullopt,
+                                   std::optional<uint32_t> wire_id = std::nullopt);
+// The crash_summary line of a summary that was not stored, and why.
+std::string UnstoredSummaryJson(const reassembly::SummaryEvent& event, const std::string& reason);
 
 class CrashWorker {
  public:
-  static constexpr size_t kMaxPendingJobs = 8;  // 8 x 64512 bytes waiting at most
+  // 8 packages waiting at most: 8 x 64512 bytes from key 17, up to 8 x 64 MiB rebuilt from parts
+  // (each of those is first bounded by the reassembly's memory limits).
+  static constexpr size_t kMaxPendingJobs = 8;
 
   CrashWorker(CrashProcessor* processor, std::function<void(std::string_view)> emit);
   ~CrashWorker();  // finishes the jobs already taken

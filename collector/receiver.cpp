@@ -28,6 +28,9 @@ constexpr unsigned kBatch = 64;
 // The kernel holds a burst while the receiving thread waits for a core: 128 MiB is about 100,000
 // small datagrams (each takes about 1.2 KiB of kernel memory), half a second at wire speed.
 constexpr int kSocketBuffer = 128 << 20;
+// How often the reassembly gives up packages whose parts stopped coming; it waits half a minute of
+// silence, so a second more or less does not matter.
+constexpr Clock::duration kExpireEvery = std::chrono::seconds(1);
 
 volatile sig_atomic_t g_stop = 0;
 sigset_t g_wait_mask;
@@ -113,19 +116,25 @@ ReceiveCounts ReceiveLoop(int fd, const ReceiveLimits& limits, Session* session,
   ReceiveCounts counts;
   Clock::time_point last = Clock::now();
   const auto idle = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(limits.idle_timeout));
+  Clock::time_point next_expire = Clock::now() + kExpireEvery;
   while (!g_stop) {
-    timespec wait{};
-    timespec* wait_for = nullptr;
-    if (limits.idle_timeout > 0) {
-      Clock::duration left = last + idle - Clock::now();
-      if (left <= Clock::duration::zero()) break;
-      auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-      wait.tv_sec = static_cast<time_t>(ns / 1000000000);
-      wait.tv_nsec = static_cast<long>(ns % 1000000000);
-      wait_for = &wait;
+    Clock::time_point now_steady = Clock::now();
+    if (now_steady >= next_expire) {
+      session->Expire(UnixNow());
+      after_batch();
+      next_expire = now_steady + kExpireEvery;
     }
+    // Wake for the next expiry even when no datagram comes, and for the idle timeout.
+    Clock::duration left = next_expire - now_steady;
+    if (limits.idle_timeout > 0) {
+      Clock::duration idle_left = last + idle - now_steady;
+      if (idle_left <= Clock::duration::zero()) break;
+      left = std::min(left, idle_left);
+    }
+    auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+    timespec wait{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
     pollfd poll_fd{fd, POLLIN, 0};
-    if (ppoll(&poll_fd, 1, wait_for, &g_wait_mask) <= 0) continue;  // a signal, or time is up: the checks decide
+    if (ppoll(&poll_fd, 1, &wait, &g_wait_mask) <= 0) continue;  // a signal, or time is up: the checks decide
     // Drain what is there, a batch at a time, before waiting again.
     for (;;) {
       batch.Prepare();

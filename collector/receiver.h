@@ -1,5 +1,6 @@
 // The receiving loop: the UDP socket read in batches with recvmmsg, each datagram handed to the
-// session, until a signal, the idle timeout or the datagram count ends it.
+// session, and the session's expiry run about once a second, until a signal, the idle timeout or
+// the datagram count ends it.
 #pragma once
 
 #include <cstdint>
@@ -27,7 +28,7 @@ struct ReceiveCounts {
   uint64_t kernel_drops = 0;  // what the socket's buffer had to drop (SO_MEMINFO)
 };
 
-// `after_batch` runs after every batch of datagrams, for flushing what the batch produced.
+// `after_batch` runs after every batch of datagrams and every expiry, for flushing what they produced.
 ReceiveCounts ReceiveLoop(int fd, const ReceiveLimits& limits, Session* session,
                           const std::function<void()>& after_batch);
 

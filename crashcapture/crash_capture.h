@@ -36,11 +36,17 @@ struct CrashTransport {
 
 // Makes VXExceptionUnhandledExceptionFilter the process's top-level filter, then loads the dump
 // writer (dbghelp and the version library it loads on its own), converts the message-box text,
-// opens the crash socket and starts the dormant crash watchdog: everything the crash path would
-// otherwise have to load or allocate while the other threads are frozen. Later calls only install
-// the filter again. False when something is missing; the crash path then does what it can (no
-// minidump without dbghelp, no watchdog of its own: the faulting thread watches).
+// starts the sleeping crash watchdog and crash worker (which opens the crash socket): everything
+// the crash path would otherwise have to load, allocate or start while the other threads are
+// frozen. Later calls only install the filter again. False when something is missing; the crash
+// path then does what it can (no minidump without dbghelp, no watchdog of its own: the faulting
+// thread watches; no worker: the faulting thread starts one).
 bool InstallCrashCapture(VXException* module, const CrashTransport* transport);
+
+// For the DLL's thread-detach notification, on every thread that ends normally: the library's own
+// threads started at Init must not keep the process alive once the host's last thread has ended
+// (see last_host_thread_win.h).
+void NoteThreadEnding();
 
 // DumpProgram: the minidump with its user streams, the package, the send, the message box and, for
 // kCrashDump, the end of the process (it returns only when it failed). Works before

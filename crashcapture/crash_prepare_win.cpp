@@ -1,11 +1,13 @@
 // Installing the crash capture, and everything the crash path needs that could otherwise take a
 // lock at the crash: loading DLLs runs under the loader lock, converting from code page 936 may
-// map its table, creating a thread may be impossible while another thread sits in a DllMain.
+// map its table, creating a thread may be impossible while another thread sits in a DllMain (so
+// the crash worker is made here, asleep).
 #include "crashcapture/crash_capture.h"
 #include "crashcapture/crash_filter_win.h"
 #include "crashcapture/crash_message.h"
 #include "crashcapture/crash_state_win.h"
 #include "crashcapture/crash_watchdog_win.h"
+#include "crashcapture/crash_worker_win.h"
 #include "crashcapture/runtime_handlers_win.h"
 #include "guard/guard.h"
 
@@ -29,6 +31,7 @@ void ResolveLoaderCalls() {
   g_crash_state.lock_loader = ProcAddress<LdrLockLoaderLockFn>(ntdll, "LdrLockLoaderLock");
   g_crash_state.acquire_peb_lock = ProcAddress<RtlPebLockFn>(ntdll, "RtlAcquirePebLock");
   g_crash_state.release_peb_lock = ProcAddress<RtlPebLockFn>(ntdll, "RtlReleasePebLock");
+  g_crash_state.next_thread = ProcAddress<NtGetNextThreadFn>(ntdll, "NtGetNextThread");
 }
 
 // The message is stored in GBK; shown through the wide call it reads right whatever the system's
@@ -43,10 +46,12 @@ bool ConvertDumpMessage() {
 
 bool PrepareCrashPath() {
   bool resources = LoadCrashResources();
-  g_crash_state.transport->prepare_crash_socket();
   bool watchdog = StartCrashWatchdog();
+  bool worker = StartCrashWorker();
+  // The worker opens the crash socket on its own thread; this is for when it could not.
+  g_crash_state.transport->prepare_crash_socket();
   InstallRuntimeCrashHandlers();
-  return resources && watchdog;
+  return resources && watchdog && worker;
 }
 
 }  // namespace
@@ -60,9 +65,27 @@ bool LoadCrashResources() {
   return g_crash_state.write_dump != nullptr && g_crash_state.dump_message[0] != 0;
 }
 
+namespace {
+
+// The filter, the C runtimes' handlers and the sleeping worker and watchdog all point into this
+// module, and nothing takes them back: a host that unloads the library after VXIdent_Fin would
+// leave the process's next unhandled exception, abort or crash jumping into unmapped memory, and
+// the two threads returning into it. Removing everything at detach instead would need the
+// filter a game installed after ours put back in the right order, the runtimes' handlers too, and
+// the threads stopped from a DllMain; and the design keeps the filter until the process ends.
+// So once anything is installed the module stays loaded for the process's life.
+void PinThisModule() {
+  HMODULE self = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                     reinterpret_cast<LPCWSTR>(&VXExceptionUnhandledExceptionFilter), &self);
+}
+
+}  // namespace
+
 bool InstallCrashCapture(VXException* module, const CrashTransport* transport) {
   g_crash_state.module = module;
   g_crash_state.transport = transport;
+  PinThisModule();
   SetUnhandledExceptionFilter(VXExceptionUnhandledExceptionFilter);
   bool prepared = false;
   RunGuardedCall([&] { prepared = PrepareCrashPath(); });

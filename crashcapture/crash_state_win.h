@@ -29,6 +29,21 @@ typedef BOOL(WINAPI* MiniDumpWriteDumpFn)(HANDLE, DWORD, HANDLE, MINIDUMP_TYPE,
 typedef LONG(NTAPI* LdrLockLoaderLockFn)(ULONG flags, ULONG* disposition, ULONG_PTR* cookie);
 typedef VOID(NTAPI* RtlPebLockFn)();
 typedef HANDLE(WINAPI* OpenThreadFn)(DWORD access, BOOL inherit, DWORD thread_id);
+typedef LONG(NTAPI* NtGetNextThreadFn)(HANDLE process, HANDLE thread, ACCESS_MASK access,
+                                        ULONG attributes, ULONG flags, HANDLE* next);
+typedef LONG(NTAPI* NtQueryInformationThreadFn)(HANDLE thread, ULONG info_class, PVOID info,
+                                                ULONG info_size, PULONG returned);
+// ntdll's THREAD_BASIC_INFORMATION, the answer of NtQueryInformationThread to class 0.
+constexpr ULONG kThreadBasicInformation = 0;
+struct ThreadBasicInformation {
+  LONG exit_status;
+  PVOID teb;
+  HANDLE process_id;  // CLIENT_ID: the owning process, then the thread
+  HANDLE thread_id;
+  ULONG_PTR affinity;
+  LONG priority;
+  LONG base_priority;
+};
 
 constexpr int kDumpMessageWideSize = 128;
 
@@ -62,17 +77,28 @@ struct CrashState {
   LdrLockLoaderLockFn lock_loader;      // the exit's loader-lock probe
   RtlPebLockFn acquire_peb_lock;        // the exit's PEB-lock probe
   RtlPebLockFn release_peb_lock;
+  NtGetNextThreadFn next_thread;        // the walk over this process's threads; null before Vista
   WCHAR dump_message[kDumpMessageWideSize];  // the GBK text converted; empty when 936 is missing
 
   // The filter, on the faulting thread. Frozen: yes.
   volatile LONG claimed;       // set by the first thread to enter the filter; a second one parks
   DWORD CrashThreadId;         // the faulting thread, set once by the filter; read by the dump
-  volatile DWORD worker_id;    // set by the crash worker as it starts; read by the silent filter
+  EXCEPTION_POINTERS* volatile crash_exception;  // the fault, set by the filter for the worker
 
-  // The OpenThread cache, filled by the first freeze and kept for the process. Frozen: yes.
+  // The crash worker. Made asleep by StartCrashWorker at Init, which writes these once, or by the
+  // filter at the fault when there is none (then the thread and id are written there).
+  // Frozen: yes.
+  HANDLE worker_wake;               // manual-reset event, set by the filter
+  HANDLE worker_ready;              // manual-reset event, set once the worker is prepared
+  HANDLE volatile worker_thread;    // kept open: the watchdog counts the worker's CPU time
+  volatile DWORD worker_id;         // read by the silent filter
+
+  // The OpenThread cache, filled by the worker's preparation at Init (or the first freeze) and
+  // kept for the process; beside it the call that tells a thread's owner. Frozen: yes.
   bool kernel32_load_tried;
   HMODULE kernel32;
   OpenThreadFn open_thread;
+  NtQueryInformationThreadFn query_thread;
 
   // The crash watchdog. The handles and id are written once at Init, before any crash; the rest
   // is written by the crash path and read by the watchdog thread. Frozen: yes.
@@ -83,6 +109,11 @@ struct CrashState {
   HANDLE volatile watched_file;     // a file whose growth counts as progress; null for none
   volatile LONG user_window;        // a crash-path window is on the screen
   HHOOK user_window_hook;           // the thread hook that sees that window come up
+
+  // The end of the host's last thread, which the watchdog turns into the end of the process.
+  // The event is made at Init; the thread is handed over by that thread's detach. Frozen: no.
+  HANDLE host_ended;                // manual-reset event, set by the last host thread's detach
+  HANDLE volatile last_host_thread; // that thread, for its exit code
 
   // The dumps. Frozen: yes.
   // Dumps asked for by log levels run on the host's threads and share the package memory and the

@@ -1,6 +1,7 @@
 #include "crashcapture/crash_watchdog_win.h"
 
 #include "crashcapture/crash_state_win.h"
+#include "crashcapture/last_host_thread_win.h"
 #include "crashcapture/stall_watch.h"
 
 namespace {
@@ -23,10 +24,24 @@ uint64_t ProgressMark() {
   return mark;
 }
 
+// Kernel plus user time of the crash worker, in 100 ns units; 0 while there is no worker.
+uint64_t WorkerCpuTime() {
+  HANDLE worker = g_crash_state.worker_thread;
+  FILETIME created, exited, kernel, user;
+  if (worker == nullptr || !GetThreadTimes(worker, &created, &exited, &kernel, &user)) return 0;
+  auto ticks = [](const FILETIME& t) { return (uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+  return ticks(kernel) + ticks(user);
+}
+
+// Asleep until a crash begins, or until the host's last thread ends.
 DWORD WINAPI CrashWatchdogProc(LPVOID) {
-  SetEvent(g_crash_state.watchdog_alive);
-  WaitForSingleObject(g_crash_state.crash_begun, INFINITE);
-  WatchCrash();
+  CrashState& crash = g_crash_state;
+  SetEvent(crash.watchdog_alive);
+  HANDLE events[] = {crash.crash_begun, crash.host_ended};
+  for (;;) {
+    if (WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) WatchCrash();
+    EndProcessAfterLastHostThread();
+  }
 }
 
 LRESULT CALLBACK UserWindowHook(int code, WPARAM wparam, LPARAM lparam) {
@@ -41,7 +56,8 @@ bool StartCrashWatchdog() {
   if (crash.watchdog_id != 0) return true;
   crash.crash_begun = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   crash.watchdog_alive = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (!crash.crash_begun || !crash.watchdog_alive) return false;
+  crash.host_ended = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (!crash.crash_begun || !crash.watchdog_alive || !crash.host_ended) return false;
   DWORD id = 0;
   HANDLE thread = CreateThread(nullptr, kWatchdogStackSize, CrashWatchdogProc, nullptr,
                                STACK_SIZE_PARAM_IS_A_RESERVATION, &id);
@@ -91,7 +107,9 @@ void BailOutOfCrash() {
 void WatchCrash() {
   StallWatch watch;
   for (;;) {
-    if (watch.Stalled(ProgressMark(), g_crash_state.user_window != 0, GetTickCount())) BailOutOfCrash();
+    if (watch.Stalled(ProgressMark(), WorkerCpuTime(), g_crash_state.user_window != 0, GetTickCount())) {
+      BailOutOfCrash();
+    }
     Sleep(kWatchIntervalMs);
   }
 }

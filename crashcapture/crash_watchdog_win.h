@@ -1,5 +1,6 @@
 // The crash watchdog: a thread that ends the process with exit code 1 when the crash path makes no
-// progress for kStallLimitMs. The crash path runs while the host's other threads are frozen at
+// progress for kStallLimitMs (the crash worker's CPU time counts as progress up to
+// kCpuOnlyLimitMs, see stall_watch.h). The crash path runs while the host's other threads are frozen at
 // arbitrary points: an allocation, MiniDumpWriteDump or a new thread's start can block for good
 // on a lock one of them holds, and only a thread that takes no lock can get the process out.
 #pragma once

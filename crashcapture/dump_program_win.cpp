@@ -36,6 +36,7 @@ struct DumpRun {
   EXCEPTION_POINTERS* exception;
   HANDLE dump_file;
   DumpReport* report;
+  bool package_made;  // this dump created "TempDump.vgz": only then is it sent
   bool finished;
 };
 
@@ -69,19 +70,32 @@ void AskUser(DumpRun* run, DumpFormat* format, UserInfo* info) {
   EndUserWindow();
 }
 
+// The crash worker and the watchdog are the library's, not the game's: in a report they are noise,
+// and Wine writes the worker's whole stack reservation.
+bool IsLibraryThread(ULONG thread_id) {
+  return thread_id != 0 &&
+         (thread_id == g_crash_state.worker_id || thread_id == g_crash_state.watchdog_id);
+}
+
 // MiniDumpWriteDump gathers the threads and modules before it writes a byte, and on a slow machine
 // that silence outlasts the watchdog's stall limit. Its callback comes once per thread and module
 // gathered, so each call counts as progress; a writer stuck on a frozen thread's lock stops
 // calling and is still taken for a stall. The answers are the ones dbghelp assumes without a
-// callback: include every thread and module as they are, add no memory, no cancel checks.
+// callback (include every module as it is, add no memory, no cancel checks), except for the
+// library's own threads: Windows leaves out a thread for FALSE to IncludeThreadCallback and then
+// asks nothing more about it; Wine never asks that, and leaves out a thread for FALSE to
+// ThreadCallback instead, so the same answer is given there.
 BOOL CALLBACK NoteMinidumpProgress(PVOID, const PMINIDUMP_CALLBACK_INPUT input,
                                    PMINIDUMP_CALLBACK_OUTPUT) {
   NoteCrashProgress();
   switch (input->CallbackType) {
-    case ModuleCallback:
-    case ThreadCallback:
-    case ThreadExCallback:
     case IncludeThreadCallback:
+      return !IsLibraryThread(input->IncludeThread.ThreadId);
+    case ThreadCallback:
+      return !IsLibraryThread(input->Thread.ThreadId);
+    case ThreadExCallback:
+      return !IsLibraryThread(input->ThreadEx.ThreadId);
+    case ModuleCallback:
     case IncludeModuleCallback:
       return TRUE;
     default:
@@ -121,6 +135,7 @@ void WritePackageFile(DumpRun* run) {
   HANDLE package = CreateFileA(kPackageFileName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
   if (package == INVALID_HANDLE_VALUE) return;
+  run->package_made = true;
   WatchFileGrowth(package);
   LARGE_INTEGER zero = {};
   if (SetFilePointerEx(run->dump_file, zero, nullptr, FILE_BEGIN)) {
@@ -138,8 +153,8 @@ void WritePackageFile(DumpRun* run) {
   run->report->compress_us = Microseconds() - start;
 }
 
-// The package goes out as one blob, cut to what a datagram carries. Read back from the file, so
-// that a dump whose minidump failed still sends the package an earlier dump left.
+// The package goes out as one blob, cut to what a datagram carries, read back from the file this
+// dump wrote.
 void SendPackage(DumpRun* run) {
   uint64_t start = Microseconds();
   HANDLE package = CreateFileA(kPackageFileName, GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -197,15 +212,23 @@ void RunDump(void* run_ptr) {
   run->report->minidump_written = WriteMinidump(run, type, streams);
   module->Trace("DumpProgram MiniDumpWriteDump ok");
   if (jpeg) FreeScreenshot(jpeg);
-  if (run->report->minidump_written) WritePackageFile(run);
+  if (run->report->minidump_written) {
+    WritePackageFile(run);
+  } else {
+    // A package an earlier dump left would be read back and sent as this one's report, and
+    // whoever looks into the folder would take it for this crash's.
+    DeleteFileA(kPackageFileName);
+  }
   module->Trace("DumpProgram compress2 ok");
   WatchFileGrowth(INVALID_HANDLE_VALUE);
   CloseHandle(run->dump_file);
   run->dump_file = INVALID_HANDLE_VALUE;
 
-  SendPackage(run);
   const bool crash = run->kind == kCrashDump;
-  if (crash) StartWholePackage(run->transport);
+  if (run->package_made) {
+    SendPackage(run);
+    if (crash) StartWholePackage(run->transport);
+  }
   ShowDumpMessage(module);
   if (crash) FinishWholePackage();
   module->Trace("DumpProgram finish");
@@ -226,7 +249,8 @@ bool WriteDumpPackage(VXException* module, uint32_t kind, EXCEPTION_POINTERS* ex
   state.transport = transport;
   LoadCrashResources();
   state.last_report = DumpReport();
-  DumpRun run = {module, transport, kind, exception, INVALID_HANDLE_VALUE, &state.last_report, false};
+  DumpRun run = {module, transport, kind, exception, INVALID_HANDLE_VALUE, &state.last_report, false,
+                 false};
   // A fault anywhere in the dump ends it with false; files and buffers stay as they are.
   RunGuarded(RunDump, &run);
   EndUserWindow();

@@ -20,8 +20,15 @@ OpenThreadFn CachedOpenThread() {
     crash.open_thread = reinterpret_cast<OpenThreadFn>(
         reinterpret_cast<void*>(GetProcAddress(crash.kernel32, "OpenThread")));
   }
+  if (!crash.query_thread) {
+    crash.query_thread = reinterpret_cast<NtQueryInformationThreadFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationThread")));
+  }
   return crash.open_thread;
 }
+
+// What the freeze asks of a thread: suspending it, and its owner.
+constexpr DWORD kFreezeAccess = THREAD_SUSPEND_RESUME | THREAD_QUERY_INFORMATION;
 
 // Toolhelp's size of THREADENTRY32 as the first Windows versions defined it: seven 32-bit fields.
 constexpr DWORD kThreadEntrySize = 28;
@@ -29,7 +36,17 @@ static_assert(sizeof(THREADENTRY32) == kThreadEntrySize, "THREADENTRY32 is seven
 
 }  // namespace
 
-void FreezeOtherThreads(VXException* module, DWORD except_thread) {
+bool PrepareThreadFreeze() { return CachedOpenThread() != nullptr; }
+
+// GetProcessIdOfThread would do, from Vista on; ntdll's call answers on every version.
+bool ThreadOfThisProcess(HANDLE thread) {
+  NtQueryInformationThreadFn query = g_crash_state.query_thread;
+  ThreadBasicInformation info = {};
+  if (!query || query(thread, kThreadBasicInformation, &info, sizeof info, nullptr) < 0) return false;
+  return DWORD(reinterpret_cast<ULONG_PTR>(info.process_id)) == GetCurrentProcessId();
+}
+
+void FreezeOtherThreads(VXException* module, DWORD spared1, DWORD spared2) {
   module->Trace("VXExceptionUnhandledExceptionFilter Start");
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
   module->Trace("CreateToolhelp32Snapshot ok");
@@ -43,16 +60,20 @@ void FreezeOtherThreads(VXException* module, DWORD except_thread) {
     DWORD self = GetCurrentThreadId();
     do {
       if (entry.th32OwnerProcessID != process || entry.th32ThreadID == self ||
-          entry.th32ThreadID == except_thread || !open_thread) {
+          entry.th32ThreadID == spared1 || entry.th32ThreadID == spared2 || !open_thread) {
         continue;
       }
-      HANDLE thread = open_thread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID);
+      HANDLE thread = open_thread(kFreezeAccess, FALSE, entry.th32ThreadID);
       module->Trace("Thread32First s3 ok");
-      if (thread) {
+      if (!thread) continue;
+      // The snapshot is a moment ago: the id may since have been freed and given to a thread of
+      // another process, which nothing would ever resume. A thread whose owner cannot be told is
+      // left running too.
+      if (ThreadOfThisProcess(thread)) {
         SuspendThread(thread);
         module->Trace("Thread32First s4 ok");
-        CloseHandle(thread);
       }
+      CloseHandle(thread);
     } while (Thread32Next(snapshot, &entry));
     module->Trace("Thread32First s5 ok");
   }

@@ -6,6 +6,15 @@
 
 class VXException;
 
-// Suspends every thread of this process but the calling one and except_thread (the watchdog, or
-// 0). Reports its steps to the module's Trace. Runs inside the filter's guard.
-void FreezeOtherThreads(VXException* module, DWORD except_thread);
+// Suspends every thread of this process, checked by its owner after it is opened, but the calling one and the two spared ones (the watchdog
+// and the faulting thread, which parks itself or watches; 0 for none). Reports its steps to the
+// module's Trace. Runs inside a guard.
+void FreezeOtherThreads(VXException* module, DWORD spared1, DWORD spared2);
+
+// Resolves OpenThread ahead of the crash: the first lookup loads kernel32 and takes the loader
+// lock, which a frozen thread may hold. True when OpenThread is there.
+bool PrepareThreadFreeze();
+
+// Whether the opened thread (with query access) belongs to this process; false when that cannot be
+// told.
+bool ThreadOfThisProcess(HANDLE thread);

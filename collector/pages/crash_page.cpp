@@ -92,9 +92,27 @@ std::string Summary(const CrashRecord& r) {
   } else {
     out += Row("Identities", "<span class=\"muted\">unknown (the file was mailed in)</span>");
   }
-  out += Row("Package", std::to_string(c.package_bytes) + " bytes" + (c.truncated ? ", cut in transit" : "") +
-                            "; minidump " + std::to_string(c.minidump_bytes) + " bytes" +
-                            (c.minidump_valid ? "" : ", damaged or incomplete"));
+  if (c.source == "summary") {
+    out += Row("Package", "<span class=\"note\" id=\"summary-only\">not arrived: only the crash summary did; the stack "
+                          "below is the one the game sent in it</span>");
+  } else {
+    out += Row("Package", std::to_string(c.package_bytes) + " bytes" + (c.truncated ? ", cut in transit" : "") +
+                              "; minidump " + std::to_string(c.minidump_bytes) + " bytes" +
+                              (c.minidump_valid ? "" : ", damaged or incomplete"));
+  }
+  if (c.summary) {
+    const SummaryRecord& s = *c.summary;
+    std::string text = "<span id=\"crash-summary\">arrived " + UtcTime(s.received) + ", wire id " +
+                       std::to_string(s.wire_id) + ", " + Html(s.architecture) + ", thread " +
+                       std::to_string(s.thread_id) + (s.frames_cut ? ", more frames than its datagram held" : "") +
+                       (c.source == "summary" ? "" : "; the package that followed gives the analysis on this page") +
+                       "</span>";
+    out += Row("Crash summary", text);
+    out += Row("Last message", "<span class=\"mono\" id=\"summary-message\">" + ClientHtml(s.message) + "</span>" +
+                                   (s.message_cut ? " <span class=\"muted\">(cut)</span>" : ""));
+  } else if (c.wire_id) {
+    out += Row("Wire id", std::to_string(*c.wire_id) + " <span class=\"muted\">(no crash summary arrived)</span>");
+  }
   std::string id = std::to_string(r.id);
   if (!c.dir.empty()) {
     std::string files = "<a href=\"/crash/" + id + "/minidump.dmp\">minidump.dmp</a>";

@@ -106,6 +106,27 @@ void ReadAnalysisRows(sqlite3* db, int64_t id, CrashAnalysis* a) {
   }
 }
 
+// The crash's id on the wire and its summary, when they arrived.
+void ReadWireRows(sqlite3* db, int64_t id, StoredCrash* c) {
+  Statement wire(db, "SELECT wire_id, evidence FROM crash_wire WHERE crash_id = ? LIMIT 1");
+  if (wire.Bind(1, id).Row()) {
+    c->wire_id = static_cast<uint32_t>(wire.Int(0));
+    c->whole = wire.Int(1) >= 2;
+  }
+  Statement summary(db, "SELECT received, wire_id, architecture, thread_id, message, message_cut, frames_cut "
+                        "FROM crash_summaries WHERE crash_id = ?");
+  if (!summary.Bind(1, id).Row()) return;
+  SummaryRecord s;
+  s.received = summary.Double(0);
+  s.wire_id = static_cast<uint32_t>(summary.Int(1));
+  s.architecture = summary.Text(2);
+  s.thread_id = static_cast<uint32_t>(summary.Int(3));
+  s.message = summary.Text(4);
+  s.message_cut = summary.Int(5) != 0;
+  s.frames_cut = summary.Int(6) != 0;
+  c->summary = s;
+}
+
 }  // namespace
 
 std::vector<CrashGroupRow> Store::CrashGroups() {
@@ -183,6 +204,7 @@ std::optional<CrashRecord> Store::Crash(int64_t id) {
   c.screenshot_width = static_cast<uint32_t>(s.Int(28));
   c.screenshot_height = static_cast<uint32_t>(s.Int(29));
   ReadAnalysisRows(db_.get(), id, &a);
+  ReadWireRows(db_.get(), id, &c);
   return record;
 }
 

@@ -34,10 +34,22 @@ struct Identities {
   uint16_t identity4 = 0, identity3 = 0, identity1 = 0;
 };
 
+// What a crash summary told beyond its stack: kept beside the crash it belongs to, whether the
+// whole package followed or not.
+struct SummaryRecord {
+  double received = 0;
+  uint32_t wire_id = 0;
+  std::string architecture;  // "x86", "x64"
+  uint32_t thread_id = 0;
+  std::string message;  // the game's last log line, its bytes as they arrived
+  bool message_cut = false;
+  bool frames_cut = false;
+};
+
 // One crash, from the network or mailed in, with its analysis.
 struct StoredCrash {
   double received = 0;
-  std::string source;                   // "network" or "ingest"
+  std::string source;                   // "network", "ingest", or "summary" while only the summary arrived
   uint32_t sender = 0;                  // 0 for an ingested file
   std::string machine_id;               // empty when unknown
   std::optional<Identities> identities;  // unknown for an ingested file
@@ -53,6 +65,10 @@ struct StoredCrash {
   std::string screenshot_file;
   uint32_t screenshot_width = 0, screenshot_height = 0;
   CrashAnalysis analysis;
+  // The crash's id on the wire (summary and package parts carry it), which ties them together.
+  std::optional<uint32_t> wire_id;
+  bool whole = false;                    // the package arrived whole (not cut in transit)
+  std::optional<SummaryRecord> summary;  // set when this is a crash summary
 };
 
 // A row of the crash-group index.
@@ -81,7 +97,7 @@ struct CrashListRow {
 struct CrashRecord {
   int64_t id = 0;
   int64_t group_id = 0;
-  StoredCrash crash;
+  StoredCrash crash;  // its summary and wire id too, when one arrived
 };
 
 // Reports of one key per hour.

@@ -3,7 +3,8 @@
 namespace collector {
 
 // Kept in step with collector/STORE.md. Texts and user texts are BLOBs: they are the client's
-// bytes (GBK among them), not UTF-8.
+// bytes (GBK among them), not UTF-8. Every later addition is a new table or index made when
+// missing, so that a store an older collector wrote opens as it is and gains them.
 const char kStoreSchema[] = R"SQL(
 CREATE TABLE IF NOT EXISTS store_version (version INTEGER NOT NULL);
 CREATE TABLE IF NOT EXISTS reports (
@@ -126,6 +127,25 @@ CREATE TABLE IF NOT EXISTS crash_frame_symbols (
   line INTEGER NOT NULL,
   PRIMARY KEY (crash_id, thread_index, frame_index, depth)
 ) WITHOUT ROWID;
+CREATE INDEX IF NOT EXISTS crashes_by_machine ON crashes (machine_id, received);
+CREATE TABLE IF NOT EXISTS crash_wire (
+  machine_id TEXT NOT NULL,
+  wire_id INTEGER NOT NULL,
+  crash_id INTEGER NOT NULL REFERENCES crashes (id),
+  evidence INTEGER NOT NULL,
+  PRIMARY KEY (machine_id, wire_id)
+) WITHOUT ROWID;
+CREATE INDEX IF NOT EXISTS crash_wire_by_crash ON crash_wire (crash_id);
+CREATE TABLE IF NOT EXISTS crash_summaries (
+  crash_id INTEGER PRIMARY KEY REFERENCES crashes (id),
+  received REAL NOT NULL,
+  wire_id INTEGER NOT NULL,
+  architecture TEXT NOT NULL,
+  thread_id INTEGER NOT NULL,
+  message BLOB NOT NULL,
+  message_cut INTEGER NOT NULL,
+  frames_cut INTEGER NOT NULL
+);
 )SQL";
 
 }  // namespace collector

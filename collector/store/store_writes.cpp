@@ -137,6 +137,72 @@ bool AddAnalysisRows(sqlite3* db, int64_t crash_id, const CrashAnalysis& analysi
   return true;
 }
 
+// The crashes table's columns but its id, in the order BindCrash binds them.
+constexpr char kCrashColumns[] =
+    "group_id, received, source, sender, machine_id, identity1, identity3, identity4, dir, package_bytes, truncated, "
+    "minidump_bytes, minidump_valid, error, cut, cpu, has_exception, exception_code, exception_name, "
+    "exception_address, crashed_thread_id, signature, notes, extra_info, user_info1, user_info2, user_info3, "
+    "screenshot_file, screenshot_width, screenshot_height";
+
+// `cut` and `notes` are bound, not copied: they must outlive the statement's step.
+void BindCrash(Statement* s, int64_t group, const StoredCrash& c, const std::string& cut, const std::string& notes) {
+  const CrashAnalysis& a = c.analysis;
+  s->Bind(1, group).BindDouble(2, c.received).BindText(3, c.source).Bind(4, c.sender).BindText(5, c.machine_id);
+  if (c.identities) {
+    s->Bind(6, c.identities->identity1).Bind(7, c.identities->identity3).Bind(8, c.identities->identity4);
+  } else {
+    s->BindNull(6).BindNull(7).BindNull(8);
+  }
+  s->BindText(9, c.dir).Bind(10, static_cast<int64_t>(c.package_bytes)).Bind(11, c.truncated);
+  s->Bind(12, static_cast<int64_t>(c.minidump_bytes)).Bind(13, c.minidump_valid).BindText(14, c.error);
+  s->BindText(15, cut).BindText(16, a.cpu).Bind(17, a.has_exception).Bind(18, a.exception_code);
+  s->BindText(19, a.exception_name).Bind(20, static_cast<int64_t>(a.exception_address));
+  s->Bind(21, a.crashed_thread_id).BindText(22, a.signature).BindText(23, notes);
+  BindOptionalBlob(s, 24, c.extra_info);
+  BindOptionalBlob(s, 25, c.user_info1);
+  BindOptionalBlob(s, 26, c.user_info2);
+  BindOptionalBlob(s, 27, c.user_info3);
+  s->BindText(28, c.screenshot_file).Bind(29, c.screenshot_width).Bind(30, c.screenshot_height);
+}
+
+// How much of a crash a report holds: a summary or a package cut in transit tell less than a
+// whole package. Of two reports of one crash, the store keeps the analysis of the one that holds
+// more, and of two alike, the first.
+int Evidence(const StoredCrash& c) { return !c.summary && c.whole ? 2 : 1; }
+
+bool AddSummaryRow(sqlite3* db, int64_t crash_id, const SummaryRecord& s) {
+  // A summary repeated after the collector forgot it keeps the first one's row.
+  Statement insert(db, "INSERT OR IGNORE INTO crash_summaries (crash_id, received, wire_id, architecture, thread_id, "
+                       "message, message_cut, frames_cut) VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
+  insert.Bind(1, crash_id).BindDouble(2, s.received).Bind(3, s.wire_id).BindText(4, s.architecture);
+  insert.Bind(5, s.thread_id).BindBlob(6, s.message).Bind(7, s.message_cut).Bind(8, s.frames_cut);
+  return insert.Run();
+}
+
+// Gives crash `id` the analysis and files of `c`, moving it to the group of its new signature.
+bool ReplaceCrash(sqlite3* db, int64_t id, const StoredCrash& c) {
+  Statement old(db, "SELECT group_id FROM crashes WHERE id = ?");
+  if (!old.Bind(1, id).Row()) return false;
+  const int64_t old_group = old.Int(0);
+  const int64_t group = GroupFor(db, GroupingKey(c.analysis), c.received);
+  if (group == 0) return false;
+  Statement update(db, (std::string("UPDATE crashes SET (") + kCrashColumns +
+                        ") = (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20, "
+                        "?21, ?22, ?23, ?24, ?25, ?26, ?27, ?28, ?29, ?30) WHERE id = ?31")
+                           .c_str());
+  const std::string cut = JoinLines(c.cut), notes = JoinLines(c.analysis.notes);
+  BindCrash(&update, group, c, cut, notes);
+  if (!update.Bind(31, id).Run()) return false;
+  Statement leave(db, "UPDATE crash_groups SET crashes = crashes - 1 WHERE id = ?");
+  Statement empty(db, "DELETE FROM crash_groups WHERE id = ? AND crashes <= 0");
+  if (!leave.Bind(1, old_group).Run() || !empty.Bind(1, old_group).Run()) return false;
+  for (const char* table : {"crash_modules", "crash_threads", "crash_frames", "crash_frame_symbols"}) {
+    Statement forget(db, (std::string("DELETE FROM ") + table + " WHERE crash_id = ?").c_str());
+    if (!forget.Bind(1, id).Run()) return false;
+  }
+  return AddAnalysisRows(db, id, c.analysis);
+}
+
 }  // namespace
 
 bool Store::AddReports(const std::vector<std::vector<StoredReport>>& batches) {
@@ -189,37 +255,42 @@ bool Store::AddReports(const std::vector<std::vector<StoredReport>>& batches) {
 int64_t Store::AddCrash(const StoredCrash& c) {
   Transaction transaction(db_.get());
   if (!transaction.ok()) return 0;
+  const int evidence = Evidence(c);
+  if (c.wire_id && !c.machine_id.empty()) {
+    Statement find(db_.get(), "SELECT crash_id, evidence FROM crash_wire WHERE machine_id = ? AND wire_id = ?");
+    if (find.BindText(1, c.machine_id).Bind(2, *c.wire_id).Row()) {
+      // Another report of a crash already stored: it joins that crash, and its analysis replaces the
+      // stored one only when more of the crash arrived with it.
+      const int64_t id = find.Int(0);
+      const int had = static_cast<int>(find.Int(1));
+      if (c.summary && !AddSummaryRow(db_.get(), id, *c.summary)) return 0;
+      if (evidence > had) {
+        Statement raise(db_.get(), "UPDATE crash_wire SET evidence = ? WHERE machine_id = ? AND wire_id = ?");
+        if (!ReplaceCrash(db_.get(), id, c) ||
+            !raise.Bind(1, evidence).BindText(2, c.machine_id).Bind(3, *c.wire_id).Run()) {
+          return 0;
+        }
+      }
+      return transaction.Commit() ? id : 0;
+    }
+  }
   int64_t group = GroupFor(db_.get(), GroupingKey(c.analysis), c.received);
   if (group == 0) return 0;
-  Statement insert(db_.get(),
-                   "INSERT INTO crashes (group_id, received, source, sender, machine_id, identity1, identity3, "
-                   "identity4, dir, package_bytes, truncated, minidump_bytes, minidump_valid, error, cut, cpu, "
-                   "has_exception, exception_code, exception_name, exception_address, crashed_thread_id, signature, "
-                   "notes, extra_info, user_info1, user_info2, user_info3, screenshot_file, screenshot_width, "
-                   "screenshot_height) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
-                   "?, ?, ?, ?, ?, ?, ?)");
-  const CrashAnalysis& a = c.analysis;
-  const std::string cut = JoinLines(c.cut), notes = JoinLines(a.notes);  // bound, not copied
-  insert.Bind(1, group).BindDouble(2, c.received).BindText(3, c.source).Bind(4, c.sender).BindText(5, c.machine_id);
-  if (c.identities) {
-    insert.Bind(6, c.identities->identity1).Bind(7, c.identities->identity3).Bind(8, c.identities->identity4);
-  } else {
-    insert.BindNull(6).BindNull(7).BindNull(8);
-  }
-  insert.BindText(9, c.dir).Bind(10, static_cast<int64_t>(c.package_bytes)).Bind(11, c.truncated);
-  insert.Bind(12, static_cast<int64_t>(c.minidump_bytes)).Bind(13, c.minidump_valid).BindText(14, c.error);
-  insert.BindText(15, cut).BindText(16, a.cpu).Bind(17, a.has_exception).Bind(18, a.exception_code);
-  insert.BindText(19, a.exception_name).Bind(20, static_cast<int64_t>(a.exception_address));
-  insert.Bind(21, a.crashed_thread_id).BindText(22, a.signature).BindText(23, notes);
-  BindOptionalBlob(&insert, 24, c.extra_info);
-  BindOptionalBlob(&insert, 25, c.user_info1);
-  BindOptionalBlob(&insert, 26, c.user_info2);
-  BindOptionalBlob(&insert, 27, c.user_info3);
-  insert.BindText(28, c.screenshot_file).Bind(29, c.screenshot_width).Bind(30, c.screenshot_height);
+  Statement insert(db_.get(), (std::string("INSERT INTO crashes (") + kCrashColumns +
+                               ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
+                               "?, ?, ?)")
+                                  .c_str());
+  const std::string cut = JoinLines(c.cut), notes = JoinLines(c.analysis.notes);  // bound, not copied
+  BindCrash(&insert, group, c, cut, notes);
   if (!insert.Run()) return 0;
   int64_t id = sqlite3_last_insert_rowid(db_.get());
-  if (!AddAnalysisRows(db_.get(), id, a) || !transaction.Commit()) return 0;
-  return id;
+  if (!AddAnalysisRows(db_.get(), id, c.analysis)) return 0;
+  if (c.wire_id && !c.machine_id.empty()) {
+    Statement wire(db_.get(), "INSERT INTO crash_wire (machine_id, wire_id, crash_id, evidence) VALUES (?, ?, ?, ?)");
+    if (!wire.BindText(1, c.machine_id).Bind(2, *c.wire_id).Bind(3, id).Bind(4, evidence).Run()) return 0;
+  }
+  if (c.summary && !AddSummaryRow(db_.get(), id, *c.summary)) return 0;
+  return transaction.Commit() ? id : 0;
 }
 
 }  // namespace collector

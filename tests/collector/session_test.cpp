@@ -158,7 +158,7 @@ TEST_F(CollectorSession, GarbageUnderTheDumpKeyIsStillReported) {
   session.Handle(View(EncodeDatagram(WithKind(KIND_BLOB), DataPayload(0x00140011, Buffer{'n', 'o', 'p', 'e', '!', '!'}))), kSender, 1e9);
   ASSERT_EQ(lines_.size(), 2u);
   EXPECT_TRUE(Contains(lines_[1], R"("package_bytes":6,"truncated":false,"chunks":0,"minidump_bytes":0,)"
-                                  R"("minidump_valid":false,"error":"package: bad magic"})"))
+                                  R"("minidump_valid":false,"error":"package: bad magic","whole":true})"))
       << lines_[1];
   // A text under key 17 is only a text.
   session.Handle(View(EncodeDatagram(WithKind(KIND_TEXT), DataPayload(17, Buffer{'x'}))), kSender, 1e9);

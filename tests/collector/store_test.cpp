@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "hand_made_crash.h"
@@ -230,6 +231,54 @@ TEST_F(StoreRoundTrip, ReopenedStoreKeepsItsRowsAndRefusesAnotherVersion) {
   store_.reset();
   EXPECT_FALSE(Store::Open(dir_ + "/collector.db", false, &error));
   EXPECT_NE(error.find("version 99"), std::string::npos) << error;
+}
+
+// A store an older collector wrote has no tables for wire ids and summaries: it opens as it is,
+// keeps its crashes, and gains them.
+TEST_F(StoreRoundTrip, StoreWithoutTheWireTablesGainsThem) {
+  const int64_t old = store_->AddCrash(HandMadeCrash(kMachineA, 5000, "X"));
+  ASSERT_GT(old, 0);
+  std::string error;
+  ASSERT_TRUE(Execute(store_->db(),
+                      "DROP TABLE crash_wire; DROP TABLE crash_summaries; DROP INDEX crashes_by_machine;", &error))
+      << error;
+  store_.reset();
+  store_ = Store::Open(dir_ + "/collector.db", false, &error);
+  ASSERT_TRUE(store_) << error;
+  ASSERT_TRUE(store_->Crash(old));
+  EXPECT_FALSE(store_->Crash(old)->crash.wire_id);
+  StoredCrash summary = HandMadeCrash(kMachineA, 6000, "Y");
+  summary.source = "summary";
+  summary.wire_id = 77;
+  summary.summary = SummaryRecord{6000, 77, "x64", 36, "last words", true, false};
+  const int64_t id = store_->AddCrash(summary);
+  ASSERT_GT(id, 0);
+  // The same wire id from another machine is another crash.
+  StoredCrash elsewhere = summary;
+  elsewhere.machine_id = "FEDCBA9876543210";
+  EXPECT_NE(store_->AddCrash(elsewhere), id);
+  std::optional<CrashRecord> read = store_->Crash(id);
+  ASSERT_TRUE(read && read->crash.summary);
+  EXPECT_EQ(read->crash.summary->message, "last words");
+  EXPECT_TRUE(read->crash.summary->message_cut);
+  // A whole package of the same crash replaces the analysis, in the group of its own signature.
+  StoredCrash whole = HandMadeCrash(kMachineA, 6010, "Z");
+  whole.wire_id = 77;
+  whole.whole = true;
+  EXPECT_EQ(store_->AddCrash(whole), id);
+  read = store_->Crash(id);
+  EXPECT_EQ(read->crash.analysis.signature, "Z");
+  EXPECT_EQ(read->crash.source, "network");
+  EXPECT_EQ(read->crash.analysis.threads.size(), whole.analysis.threads.size());
+  std::vector<std::string> signatures;
+  for (const CrashGroupRow& g : store_->CrashGroups()) signatures.push_back(g.signature + "=" + std::to_string(g.crashes));
+  std::sort(signatures.begin(), signatures.end());
+  EXPECT_EQ(signatures, (std::vector<std::string>{"X=1", "Y=1", "Z=1"}));  // Y: the other machine's
+  // A cut package after it leaves the whole one's analysis.
+  StoredCrash cut = HandMadeCrash(kMachineA, 6020, "W");
+  cut.wire_id = 77;
+  EXPECT_EQ(store_->AddCrash(cut), id);
+  EXPECT_EQ(store_->Crash(id)->crash.analysis.signature, "Z");
 }
 
 TEST_F(StoreRoundTrip, WriterStoresInTheBackgroundAndCountsWhatItCouldNotKeep) {

@@ -44,6 +44,20 @@ def package(dump):
     return out
 
 
+def package_parts(pkg, wire_id, keep=lambda index: True):
+    """The package's source symbols as package-part datagrams (kind 16), in order, without repairs:
+    the library's parameters (232 symbols a block, 8% repairs, 8 blocks a stripe), 1143-byte symbols."""
+    size = 1200 - 35 - 22
+    crc = zlib.crc32(pkg)
+    out = []
+    for index in range((len(pkg) + size - 1) // size):
+        if keep(index):
+            payload = struct.pack(">BBBBHIIII", 1, 232, 8, 8, size, wire_id, len(pkg), crc, index)
+            payload += pkg[index * size:(index + 1) * size]
+            out.append(header(16, len(payload)) + payload)
+    return out
+
+
 class Collector:
     """One collector child on an ephemeral port, read line by line."""
 
@@ -233,6 +247,33 @@ class CollectorProgram(unittest.TestCase):
                            timeout=LIMIT)
         self.assertEqual(r.returncode, 2)
         self.assertIn(b"neither a dump package", r.stderr)
+
+    def test_package_from_its_parts_and_one_still_open_at_exit(self):
+        with open(os.path.join(DATA, "crash.dmp"), "rb") as f:
+            dump = f.read()
+        padded = dump + os.urandom(131072 * 3 - len(dump))
+        pkg = package(padded)
+        self.assertGreater(len(pkg), 64512)
+        c = self.start()
+        for part in package_parts(pkg, 0xC0FFEE):
+            c.send(part)
+        report = c.line()  # parts print no line of their own
+        self.assertEqual((report["event"], report["whole"], report["wire_id"]), ("crash_report", True, 0xC0FFEE))
+        self.assertFalse(report["truncated"])
+        with open(os.path.join(report["dir"], "package.vgz"), "rb") as f:
+            self.assertEqual(f.read(), pkg)
+        with open(os.path.join(report["dir"], "minidump.dmp"), "rb") as f:
+            self.assertEqual(f.read(), padded)
+        # Half of another package: still being put together when the collector is stopped.
+        for part in package_parts(pkg, 0xC0FFEF, keep=lambda index: index % 2 == 0):
+            c.send(part)
+        time.sleep(0.5)
+        c.proc.send_signal(signal.SIGTERM)
+        lost = c.line()
+        self.assertEqual((lost["event"], lost["reason"], lost["wire_id"]), ("crash_package_lost", "collector stopped", 0xC0FFEF))
+        self.assertEqual(lost["package_length"], len(pkg))
+        self.assertGreater(lost["missing"]["missing_byte_count"], 0)
+        self.assertEqual(c.wait(), 0)
 
     def test_idle_timeout_and_signals_end_with_status_0(self):
         c = self.start("--idle-timeout", "0.5")

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "VXIdent.h"
+#include "tests/support/fault_clock_win.h"
 
 namespace {
 
@@ -24,6 +25,7 @@ int main() {
   VXIdent_Set_Int(1, 11, 0);
   VXIdent_Set_Int(3, 33, 0);
   VXIdent_Set_Int(4, 44, 0);
+  fprintf(stderr, "fault_ms=%lld\n", FaultClockMilliseconds());
   fflush(stderr);
   *static_cast<volatile int*>(nullptr) = 1;
   return 0;

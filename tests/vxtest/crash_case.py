@@ -21,10 +21,10 @@ BLOB_PAYLOAD_OFFSET = 43    # 35-byte header, then key and length
 
 class CrashCase(E2ETest):
 
-    def run_crash(self, args, name=HOST, timeout=CRASH_TIMEOUT):
+    def run_crash(self, args, name=HOST, timeout=CRASH_TIMEOUT, env=None):
         self.conf()
         start = time.monotonic()
-        result = self.host(args, name=name, timeout=timeout)
+        result = self.host(args, name=name, timeout=timeout, env=env)
         result.seconds = time.monotonic() - start
         return result
 

@@ -40,7 +40,7 @@ def inflate_package(package):
 
 
 class Minidump:
-    """Just enough of the minidump format: header, stream directory, exception record."""
+    """Just enough of the minidump format: header, stream directory, exception record, thread ids."""
 
     HEADER = struct.Struct("<4sIIIIIQ")
     DIRECTORY_ENTRY = struct.Struct("<III")
@@ -67,6 +67,12 @@ class Minidump:
         thread_id, _align, code, _flags, _record, address = struct.unpack_from(
             "<IIIIQQ", self.streams[EXCEPTION_STREAM], 0)
         return thread_id, code, address
+
+    def thread_ids(self):
+        """The ids of the thread list, in order (each MINIDUMP_THREAD is 48 bytes, its id first)."""
+        data = self.streams[THREAD_LIST_STREAM]
+        count, = struct.unpack_from("<I", data, 0)
+        return [struct.unpack_from("<I", data, 4 + 48 * i)[0] for i in range(count)]
 
     def user_streams(self):
         """{type: bytes} of the streams of type 0x10000 and above."""

@@ -3,8 +3,8 @@
 // in order; "name=value" lines go to standard error for the driver.
 //
 //   init | ids | hook | format HEX [callback] | threads N | heaplock | dllmain | echoheld
-//   clientlock | nothread | stdioheld | stackdata KIB | reports
-//   av | exception | overflow | twofaults | userdump | dumplevel | knownfault
+//   clientlock | nothread | stdioheld | noaddressspace | stackdata KIB | reports
+//   av | exception | overflow | smallstackoverflow | twofaults | userdump | dumplevel | knownfault
 // callback: extra (writes a text into LastMessage) or secondfault (also faults on a new thread
 // while the worker runs).
 #include <windows.h>
@@ -18,6 +18,7 @@
 #include "client/library_wiring_win.h"
 #include "crashcapture/crash_capture.h"
 #include "crashmodule/vx_exception.h"
+#include "tests/support/fault_clock_win.h"
 
 namespace {
 
@@ -73,8 +74,10 @@ DWORD WINAPI Spin(LPVOID) {
 
 void StartThreads(int n) {
   for (int i = 0; i < n; ++i) {
+    DWORD id = 0;
     CreateThread(nullptr, 0, i % 2 ? Spin : CounterLoop, reinterpret_cast<LPVOID>(INT_PTR(100 + i)), 0,
-                 nullptr);
+                 &id);
+    Line("made_tid", id);
   }
   Sleep(300);
 }
@@ -175,6 +178,28 @@ __attribute__((noinline)) int Recurse(volatile int depth) {
   return depth < 0 ? 0 : Recurse(depth + 1) + frame[0];
 }
 
+// A thread whose whole stack reservation is 64 KiB, as some engines give their workers.
+constexpr SIZE_T kSmallStack = 64 * 1024;
+
+DWORD WINAPI OverflowHere(LPVOID) {
+  Line("fault_tid", GetCurrentThreadId());
+  Line("never", Recurse(0));
+  return 0;
+}
+
+// Reserves the process's address space until VirtualAlloc fails at every size down to the
+// allocation granularity, as a 32-bit game that has used it all up. Reserved, not committed:
+// what runs out is addresses, not memory. A 64-bit process has too much to use up: 0.
+bool UseUpAddressSpace() {
+  if (sizeof(void*) != 4) return false;
+  SIZE_T reserved = 0;
+  for (SIZE_T size = SIZE_T(256) << 20; size >= 64 * 1024; size /= 2) {
+    while (VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS)) reserved += size;
+  }
+  Line("reserved_mib", static_cast<long long>(reserved >> 20));
+  return VirtualAlloc(nullptr, 64 * 1024, MEM_RESERVE, PAGE_NOACCESS) == nullptr;
+}
+
 HANDLE g_go;
 
 DWORD WINAPI FaultOnGo(LPVOID) {
@@ -220,6 +245,10 @@ int main(int argc, char** argv) {
   Line("tid", GetCurrentThreadId());
   for (int i = 1; i < argc; ++i) {
     const char* op = argv[i];
+    if (!strcmp(op, "av") || !strcmp(op, "exception") || !strcmp(op, "overflow") || !strcmp(op, "twofaults") ||
+        !strcmp(op, "smallstackoverflow")) {
+      Line("fault_ms", FaultClockMilliseconds());
+    }
     if (!strcmp(op, "init")) {
       Line("init", VXIdent_Init());
     } else if (!strcmp(op, "ids")) {
@@ -265,8 +294,13 @@ int main(int argc, char** argv) {
       *static_cast<volatile int*>(nullptr) = 1;
     } else if (!strcmp(op, "exception")) {
       module->Exception("the host raised its error", "crash_host");
+    } else if (!strcmp(op, "noaddressspace")) {
+      Line("address_space_used_up", UseUpAddressSpace());
     } else if (!strcmp(op, "overflow")) {
       Line("never", Recurse(0));
+    } else if (!strcmp(op, "smallstackoverflow")) {
+      CreateThread(nullptr, kSmallStack, OverflowHere, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+      Sleep(INFINITE);
     } else if (!strcmp(op, "twofaults")) {
       g_go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
       CreateThread(nullptr, 0, FaultOnGo, nullptr, 0, nullptr);

@@ -18,6 +18,7 @@
 #include <cstring>
 
 #include "VXIdent.h"
+#include "tests/support/fault_clock_win.h"
 
 // A pure virtual function called while the base class's constructor runs, when the object is
 // still a Base: the classic pure virtual call. The object is reached through a volatile pointer,
@@ -89,12 +90,23 @@ Fn Ucrt(const char* name) {
 
 char* volatile g_null_buffer = nullptr;
 
+constexpr const char* kEndingOperations[] = {"abort", "purevirtual", "invalid", "ucrtabort", "ucrtpurecall",
+                                             "ucrtinvalid"};
+
+bool EndsTheProcess(const char* op) {
+  for (const char* end : kEndingOperations) {
+    if (!std::strcmp(op, end)) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   Line("tid", GetCurrentThreadId());
   for (int i = 1; i < argc; ++i) {
     const char* op = argv[i];
+    if (EndsTheProcess(op)) Line("fault_ms", FaultClockMilliseconds());
     if (!std::strcmp(op, "ucrt")) {
       Line("ucrt_loaded", LoadLibraryA("ucrtbase.dll") != nullptr);
     } else if (!std::strcmp(op, "init")) {
