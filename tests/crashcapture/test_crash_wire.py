@@ -7,7 +7,7 @@ import os
 import struct
 
 import vxtest
-from vxtest import crash_files
+from vxtest import crash_files, settings
 from vxtest.collector import raw
 from vxtest.crash_case import ACCESS_VIOLATION, CrashCase
 from vxtest.lossy_relay import LossyRelay
@@ -23,6 +23,38 @@ WHOLE_TIMEOUT = 180
 
 def kind_of(data):
     return struct.unpack_from(">I", data, 4)[0]
+
+
+def codeview_id(path):
+    """The PDB 7.0 id of a PE file as a symbol store writes it (GUID, then the age in hex), read
+    from the file on disk; None when it has no RSDS record."""
+    with open(path, "rb") as f:
+        image = f.read()
+    nt, = struct.unpack_from("<I", image, 0x3C)
+    sections, = struct.unpack_from("<H", image, nt + 6)
+    optional_size, = struct.unpack_from("<H", image, nt + 20)
+    optional = nt + 24
+    magic, = struct.unpack_from("<H", image, optional)
+    directory = optional + (112 if magic == 0x20B else 96) + 6 * 8
+    debug_rva, debug_size = struct.unpack_from("<II", image, directory)
+
+    def file_offset(rva):
+        for i in range(sections):
+            at = optional + optional_size + 40 * i
+            size, address, _raw_size, raw = struct.unpack_from("<IIII", image, at + 8)
+            if address <= rva < address + size:
+                return rva - address + raw
+        raise ValueError("rva %x in no section" % rva)
+
+    for entry in range(debug_size // 28):
+        at = file_offset(debug_rva) + 28 * entry
+        kind, = struct.unpack_from("<I", image, at + 12)
+        raw, = struct.unpack_from("<I", image, at + 24)
+        if kind == 2 and image[raw:raw + 4] == b"RSDS":
+            data1, data2, data3 = struct.unpack_from("<IHH", image, raw + 4)
+            age, = struct.unpack_from("<I", image, raw + 20)
+            return "%08X%04X%04X%s%X" % (data1, data2, data3, image[raw + 12:raw + 20].hex().upper(), age)
+    return None
 
 
 class CrashWireCase(CrashCase):
@@ -62,6 +94,10 @@ class Summary(CrashWireCase):
         host = s["modules"][0]
         self.assertEqual((host["name"], host["base"], host["size"], host["time_stamp"]),
                          ("crash_host.exe", base, r.values("host_size")[0], r.values("host_stamp")[0]))
+        # The host is linked with a build id: a CodeView record, as an MSVC-built game has.
+        expected_id = codeview_id(settings.program("crash_host.exe"))
+        self.assertIsNotNone(expected_id)
+        self.assertEqual(host["debug_id"], expected_id)
         frames = [(f["module"], f["offset"]) for f in s["frames"]]
         self.assertEqual(frames[0], ("crash_host.exe", s["fault_offset"]))
         # The caller's return address, found by the frame chain or the scan.
