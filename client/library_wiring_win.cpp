@@ -6,6 +6,7 @@
 
 #include "VXIdent.h"
 #include "client/client_core.h"
+#include "client/client_state_win.h"
 #include "client/transport_win.h"
 #include "crashcapture/crash_capture.h"
 #include "crashmodule/module_platform_win.h"
@@ -17,7 +18,20 @@ int SendDumpPackage(const void* data, int length) {
   return VXIdent_Set_Bin(KEY_DUMP_PACKAGE, data, length);
 }
 
-constexpr CrashTransport kClientTransport = {SendDumpPackage, PrepareCrashSocket, UseCrashSocket};
+// Read without ClientLock: a frozen thread may hold it. The identities are single words the host
+// set long before, so a read cannot tear them.
+bool CrashIdentity(DatagramIdentity* who) {
+  *who = {g_client.machine_id, g_client.identity1, g_client.identity3, g_client.identity4};
+  return DatagramIdentityComplete(*who);
+}
+
+CrashWireSettings CrashSettings() {
+  const ClientConfig& config = g_client_config;
+  return {config.crash_summary, config.crash_package_whole, config.crash_package_rate, config.crash_package_limit};
+}
+
+constexpr CrashTransport kClientTransport = {SendDumpPackage, PrepareCrashSocket, UseCrashSocket,
+                                             SendCrashDatagram, CrashIdentity, CrashSettings};
 
 void InstallFilter(VXException* module) { InstallCrashCapture(module, &kClientTransport); }
 

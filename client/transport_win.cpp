@@ -60,6 +60,21 @@ void EchoDatagram(const uint8_t* bytes, int length, int last_result, int failed_
   WriteSendEcho(bytes, size_t(length), last_result, failed_tries, piece, sizeof piece, WriteEchoPiece, out);
 }
 
+int SendOn(SOCKET s, const uint8_t* bytes, int length) {
+  if (s == INVALID_SOCKET || s == 0 || !g_has_destination) return 0;
+  const int attempts = int(g_client_config.send_attempts);
+  int result = 0;
+  int failed = 0;
+  for (int attempt = 0; attempt < attempts; ++attempt) {
+    result = sendto(s, reinterpret_cast<const char*>(bytes), length, 0,
+                    reinterpret_cast<const sockaddr*>(&g_destination), sizeof g_destination);
+    if (result == length) break;
+    ++failed;
+  }
+  EchoDatagram(bytes, length, result, failed);
+  return result;
+}
+
 }  // namespace
 
 int OpenClientSocket() {
@@ -82,19 +97,13 @@ int OpenClientSocket() {
 }
 
 int SendDatagram(const uint8_t* bytes, int length) {
-  if (OpenClientSocket() != 0 || g_socket == INVALID_SOCKET || g_socket == 0) return 0;
-  if (!g_has_destination) return 0;
-  const int attempts = int(g_client_config.send_attempts);
-  int result = 0;
-  int failed = 0;
-  for (int attempt = 0; attempt < attempts; ++attempt) {
-    result = sendto(g_socket, reinterpret_cast<const char*>(bytes), length, 0,
-                    reinterpret_cast<const sockaddr*>(&g_destination), sizeof g_destination);
-    if (result == length) break;
-    ++failed;
-  }
-  EchoDatagram(bytes, length, result, failed);
-  return result;
+  if (OpenClientSocket() != 0) return 0;
+  return SendOn(g_socket, bytes, length);
+}
+
+int SendCrashDatagram(const uint8_t* bytes, int length) {
+  if (OpenClientSocket() != 0) return 0;
+  return SendOn(g_crash_socket != INVALID_SOCKET ? g_crash_socket : g_socket, bytes, length);
 }
 
 // The crash report's own socket. A thread that the crash handler freezes half-way through sendto

@@ -17,3 +17,8 @@ void PrepareCrashSocket();
 
 // From now on every send uses it. Called by the exception filter once the other threads are frozen.
 void UseCrashSocket();
+
+// A datagram of the crash kinds, on the crash socket from the start (the client's socket when
+// there is none): the summary goes out before the other threads are frozen, and one of them may
+// then be frozen half-way through a send on the client's socket.
+int SendCrashDatagram(const uint8_t* bytes, int length);

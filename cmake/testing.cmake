@@ -101,7 +101,8 @@ if(VXIDENT_NATIVE_BUILD)
   list(APPEND vx_driver_env
     "VXIDENT_COLLECTOR=${VXIDENT_NATIVE_BUILD}/collector/collector"
     "VXIDENT_SCREENSHOT_CHECK=${VXIDENT_NATIVE_BUILD}/tests/screenshot/screenshot_check"
-    "VXIDENT_CRASH_ANALYZE=${VXIDENT_NATIVE_BUILD}/collector/analysis/crash_analyze")
+    "VXIDENT_CRASH_ANALYZE=${VXIDENT_NATIVE_BUILD}/collector/analysis/crash_analyze"
+    "VXIDENT_LOSSY_RELAY=${VXIDENT_NATIVE_BUILD}/benchmarks/wire/lossy_relay")
 endif()
 
 function(vx_add_driver name)

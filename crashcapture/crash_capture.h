@@ -5,10 +5,19 @@
 
 #include <cstdint>
 
+#include "client/datagram.h"
 #include "crashmodule/module_types.h"
 
 class VXException;
 struct _EXCEPTION_POINTERS;
+
+// The crash report's settings of HVInfo.conf, as the client parsed them.
+struct CrashWireSettings {
+  bool summary;              // CrashSummary: send the summary datagram first
+  bool package_whole;        // CrashPackageWhole: send the whole package in parts after the blob
+  uint32_t package_rate;     // bytes per second of parts
+  uint32_t package_limit;    // bytes: a larger package goes only as the blob
+};
 
 // How the capture reaches the reporting client, filled in the library's wiring file.
 struct CrashTransport {
@@ -18,6 +27,11 @@ struct CrashTransport {
   void (*prepare_crash_socket)();
   // From now on every send uses that socket. Called once the other threads are frozen.
   void (*use_crash_socket)();
+  // Sends a datagram of the crash kinds as it is built: no report key, no gathering, no lock.
+  int (*send_crash_datagram)(const uint8_t* bytes, int length);
+  // Who is reporting; false while the host has not set all three identities (nothing may go then).
+  bool (*crash_identity)(DatagramIdentity* who);
+  CrashWireSettings (*crash_wire_settings)();
 };
 
 // Makes VXExceptionUnhandledExceptionFilter the process's top-level filter, then loads the dump
@@ -62,3 +76,15 @@ struct DumpReport {
 };
 
 const DumpReport& LastDumpReport();
+
+// What the crash path's own datagrams achieved, for tests and benchmarks.
+struct CrashWireReport {
+  uint32_t crash_id;       // the id of the crash on the wire; 0 until made
+  int summary_bytes;       // the summary datagram's length; 0 when none was sent
+  bool package_over_limit; // the package was larger than CrashPackageLimit: no parts
+  uint32_t parts_total;    // datagrams of the whole package, repairs included
+  uint32_t parts_sent;
+  uint64_t parts_us;       // from the first part to the last
+};
+
+const CrashWireReport& LastCrashWireReport();

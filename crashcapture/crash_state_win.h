@@ -13,8 +13,13 @@
 #include <windows.h>
 #include <dbghelp.h>
 
+#include "client/crash_summary_datagram.h"
+#include "client/package_part_encoder.h"
+#include "client/send_pacing.h"
 #include "crashcapture/crash_capture.h"
 #include "crashcapture/dump_package.h"
+#include "crashcapture/module_table.h"
+#include "crashcapture/stack_candidates.h"
 
 typedef BOOL(WINAPI* MiniDumpWriteDumpFn)(HANDLE, DWORD, HANDLE, MINIDUMP_TYPE,
                                           PMINIDUMP_EXCEPTION_INFORMATION,
@@ -41,6 +46,23 @@ struct ThreadBasicInformation {
 };
 
 constexpr int kDumpMessageWideSize = 128;
+
+// The whole package on its way in parts, from the key-17 blob until the process ends. Written by
+// the crash worker only: by its own loop and by the thread timer the message box's loop runs on
+// that same thread.
+struct WholePackageSend {
+  bool active;                    // parts remain to be sent
+  HANDLE file;                    // "TempDump.vgz", open while active
+  UINT_PTR timer;                 // the thread timer while the message box is up; 0 for none
+  // The encoder, made in place when the parts begin: a member with a constructor would give the
+  // whole state a static constructor instead of leaving it zeroed in the image.
+  alignas(PackagePartEncoder) unsigned char encoder_place[sizeof(PackagePartEncoder)];
+  PackagePartEncoder* encoder;    // null until the parts begin
+  SendPacing pacing;
+  int pending_length;             // a datagram built and waiting for the pacing, 0 for none
+  uint64_t started_us;
+  uint8_t datagram[kMaxCrashDatagramSize];
+};
 
 struct CrashState {
   // The wiring. Written by InstallCrashCapture and by every dump (the same values each time);
@@ -102,6 +124,16 @@ struct CrashState {
   UserInfo* dialog_user_info;       // where the dialog's button copies the texts, while it is up
   UINT dialog_time_limit_ms;        // how long the dialog waits for the user, while it is up; 0: no end
   PackageMemory package_memory;     // zlib's arena and the package's buffers (about 600 KiB)
+
+  // The crash's own datagrams (the summary, the whole package), written by the crash worker only.
+  // Frozen: yes.
+  CrashWireReport wire_report;      // wire_report.crash_id: made by the first datagram that needs it
+  ModuleTable summary_modules;      // the loader's list as the summary read it (about 110 KiB)
+  StackCandidates summary_stack;
+  CrashSummary summary;
+  uint8_t summary_datagram[kMaxCrashDatagramSize];
+  WholePackageSend whole;
+  PackagePartMemory part_memory;    // one stripe's repair symbols (about 170 KiB)
 };
 
 // The one instance, zero-initialised in the image: nothing in it needs a constructor.

@@ -3,6 +3,7 @@
 #include "crashcapture/crash_exit_win.h"
 #include "crashcapture/crash_filter_win.h"
 #include "crashcapture/crash_state_win.h"
+#include "crashcapture/crash_summary_win.h"
 #include "crashcapture/crash_watchdog_win.h"
 #include "crashcapture/thread_freeze_win.h"
 #include "crashmodule/vx_exception.h"
@@ -53,6 +54,7 @@ void FreezeStep(void* module) {
   SetUnhandledExceptionFilter(SilentExceptionFilter);
   module->Trace("SetUnhandledExceptionFilter ok");
   // The earliest report goes here: before anything that can wait on a lock.
+  SendCrashSummary(exception, g_crash_state.CrashThreadId);
   if (freeze) {
     RunGuarded(FreezeStep, module);
     NoteCrashProgress();

@@ -10,6 +10,7 @@
 #include "crashcapture/dump_files_win.h"
 #include "crashcapture/crash_state_win.h"
 #include "crashcapture/screenshot_win.h"
+#include "crashcapture/whole_package_win.h"
 #include "crashmodule/vx_exception.h"
 #include "guard/guard.h"
 
@@ -223,8 +224,13 @@ void RunDump(void* run_ptr) {
   CloseHandle(run->dump_file);
   run->dump_file = INVALID_HANDLE_VALUE;
 
-  if (run->package_made) SendPackage(run);
+  const bool crash = run->kind == kCrashDump;
+  if (run->package_made) {
+    SendPackage(run);
+    if (crash) StartWholePackage(run->transport);
+  }
   ShowDumpMessage(module);
+  if (crash) FinishWholePackage();
   module->Trace("DumpProgram finish");
   run->finished = true;
 }

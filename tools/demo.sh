@@ -17,9 +17,14 @@ ServerHost=127.0.0.1
 ServerPort=12345
 CycleGatherOption=1
 ClientRepeatSend=1
+CrashSummary=1
+CrashPackageWhole=1
+CrashPackageRate=128
+CrashPackageLimit=2048
 CONF
-# A normal minidump with the extra-information text: small enough that the whole package fits the
-# one 64512-byte datagram it travels in.
+# A normal minidump with the extra-information text. The crash summary goes first; the package
+# goes as the key-17 blob (cut at 64512 bytes) and then whole in parts, which the collector puts
+# back together.
 cat >"$work/HVModule.dat" <<CONF
 [VXException]
 Format_MessageBox_Title=VXIdent demo
@@ -45,7 +50,7 @@ status=0
 echo "demo host ended with exit code $status (1 after a crash report)"
 # The crash worker unpacks, analyses and stores the package after its datagram's line.
 for _ in $(seq 60); do
-  grep -q '"event":"crash_report"' "$work/collector.jsonl" && break
+  grep -q '"event":"crash_report".*"wire_id"' "$work/collector.jsonl" && break
   sleep 1
 done
 echo "== collector: one line per datagram =="

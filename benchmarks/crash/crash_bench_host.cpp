@@ -43,6 +43,11 @@ void PrintReport() {
   Print("package_bytes", r.package_bytes);
   Print("chunks", r.chunks);
   Print("sent_bytes", uint64_t(r.sent_bytes));
+  const CrashWireReport& wire = LastCrashWireReport();
+  Print("summary_bytes", uint64_t(wire.summary_bytes));
+  Print("parts_total", wire.parts_total);
+  Print("parts_sent", wire.parts_sent);
+  Print("parts_us", wire.parts_us);
 }
 
 // Game-like memory: text-ish runs, small integers and noise, so the ratio is not that of zeros.

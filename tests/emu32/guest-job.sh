@@ -17,6 +17,11 @@ if mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144,ro vxrelease /vx/re
   mkdir -p /tmp/vxrelease && cp -a /vx/release /tmp/vxrelease/x86 || exit 2
   export VXIDENT_RELEASE_HOSTS=/tmp/vxrelease VXIDENT_RELEASE_ARCH=x86
 fi
+# The lossy relay of the native build, when the host offers it (the crash's whole packages).
+mkdir -p /vx/relay
+if mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144,ro vxrelay /vx/relay 2>/dev/null; then
+  export VXIDENT_LOSSY_RELAY=/vx/relay/lossy_relay
+fi
 # The drivers as they were when the boot began, whatever changes in the tree meanwhile.
 cp -a /vx/tests /tmp/vxtests || exit 2
 export WINEARCH=win32 WINEPREFIX=/root/.wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="

@@ -1,6 +1,7 @@
 // The sample settings files as the library reads them: Windows' INI reader (Wine's here) and the
 // library's own loaders. Each sample must hold every key the library reads, no key it does not,
-// and each at its default, so that a studio that drops the samples in changes nothing.
+// and each at its default, so that a studio that drops the samples in changes nothing but what the
+// sample HVInfo.conf turns on on purpose: the crash summary and the whole package.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -26,7 +27,8 @@ namespace {
 
 // What config_load_win.cpp asks of HVInfo.conf; the client reads it straight through
 // GetPrivateProfileStringA, so there is no reader to record as for the module below.
-const char* const kClientKeys[] = {"ServerPort", "ServerHost", "CycleGatherOption", "ClientRepeatSend"};
+const char* const kClientKeys[] = {"ServerPort",   "ServerHost",        "CycleGatherOption", "ClientRepeatSend",
+                                   "CrashSummary", "CrashPackageWhole", "CrashPackageRate",  "CrashPackageLimit"};
 constexpr char kClientSection[] = "HVINFO";
 
 std::string Lower(std::string text) {
@@ -155,6 +157,14 @@ TEST(ReleaseSamples, ClientSampleHoldsExactlyTheClientKeysAtTheirDefaults) {
   EXPECT_EQ(g_client_config.chosen_port, defaults.chosen_port);
   EXPECT_EQ(g_client_config.cycle_gather, defaults.cycle_gather);
   EXPECT_EQ(g_client_config.send_attempts, defaults.send_attempts);
+  EXPECT_EQ(g_client_config.crash_package_rate, defaults.crash_package_rate);
+  EXPECT_EQ(g_client_config.crash_package_limit, defaults.crash_package_limit);
+  // Off by default, on in the sample: a studio that takes the sample gets the summary and the
+  // whole package, one that writes its own file gets today's datagrams.
+  EXPECT_FALSE(defaults.crash_summary);
+  EXPECT_FALSE(defaults.crash_package_whole);
+  EXPECT_TRUE(g_client_config.crash_summary);
+  EXPECT_TRUE(g_client_config.crash_package_whole);
 }
 
 }  // namespace

@@ -11,11 +11,11 @@ from vxtest import settings
 class Collector:
     """The collector's JSON lines, gathered in the background."""
 
-    def __init__(self, out_dir):
+    def __init__(self, out_dir, extra_args=()):
         self.out_dir = out_dir
         self.lines = queue.Queue()
         self.process = subprocess.Popen(
-            [settings.COLLECTOR, "--listen", "127.0.0.1:0", "--out", out_dir, "--raw"],
+            [settings.COLLECTOR, "--listen", "127.0.0.1:0", "--out", out_dir, "--raw"] + list(extra_args),
             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         first = json.loads(self.process.stdout.readline() or "{}")
         if first.get("event") != "listening":

@@ -10,9 +10,11 @@ from vxtest.hosts import run_host, write_conf
 
 class E2ETest(unittest.TestCase):
 
+    collector_args = ()  # more options of the collector, for a class whose cases need them
+
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="vxident-e2e-")
-        self.collector = Collector(os.path.join(self.dir, "collected"))
+        self.collector = Collector(os.path.join(self.dir, "collected"), self.collector_args)
 
     def tearDown(self):
         self.collector.close()

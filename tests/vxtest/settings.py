@@ -7,6 +7,8 @@ built with tools/build.sh.
   VXIDENT_COLLECTOR         the native collector (build/native/collector/collector)
   VXIDENT_SCREENSHOT_CHECK  the native screenshot checker (build/native/tests/screenshot/screenshot_check)
   VXIDENT_CRASH_ANALYZE     the native crash analysis tool (beside the collector: analysis/crash_analyze)
+  VXIDENT_LOSSY_RELAY       the native relay that drops, repeats and reorders datagrams
+                            (build/native/benchmarks/wire/lossy_relay)
   VXIDENT_MAKE_PAGE_STORE   the native maker of the pages' test store (build/native/tests/collector/make_page_store)
   VXIDENT_WORK              folder a driver keeps between runs: Wine prefixes, a locale (build/win64/work)
   VXIDENT_ARTIFACTS         folder for what a person should look at: pictures (build/win64/artifacts)
@@ -36,6 +38,7 @@ SCREENSHOT_CHECK = _get("VXIDENT_SCREENSHOT_CHECK",
 MAKE_PAGE_STORE = _get("VXIDENT_MAKE_PAGE_STORE",
                        os.path.join(ROOT, "build", "native", "tests", "collector", "make_page_store"))
 CRASH_ANALYZE = _get("VXIDENT_CRASH_ANALYZE", os.path.join(os.path.dirname(COLLECTOR), "analysis", "crash_analyze"))
+LOSSY_RELAY = _get("VXIDENT_LOSSY_RELAY", os.path.join(ROOT, "build", "native", "benchmarks", "wire", "lossy_relay"))
 WORK = _get("VXIDENT_WORK", os.path.join(ROOT, "build", "win64", "work"))
 ARTIFACTS = _get("VXIDENT_ARTIFACTS", os.path.join(ROOT, "build", "win64", "artifacts"))
 HOST_TIMEOUT = float(_get("VXIDENT_HOST_TIMEOUT", "60"))

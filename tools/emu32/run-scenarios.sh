@@ -21,6 +21,9 @@ cp "$root/tests/emu32/guest-job.sh" "$work/job.sh"
 
 offered=(--ro "vxbin=$bin" --ro "vxcollector=$collector" --ro "vxtests=$root/tests")
 [ -n "$release" ] && offered+=(--ro "vxrelease=$release")
+# The native lossy relay beside the collector's build, for the crash's whole-package cases.
+relay_dir=$(cd "$collector/.." && pwd)/benchmarks/wire
+[ -f "$relay_dir/lossy_relay" ] && offered+=(--ro "vxrelay=$relay_dir")
 status=0
 "$here/boot.sh" "${offered[@]}" "$image" "$work" "$limit" || status=$?
 if [ "$status" -eq 0 ]; then

@@ -1,5 +1,6 @@
 // Plays the user in front of the crash message box: waits for the box, leaves it standing for
-// HOLD_MS, reads its text and caption, then presses OK. Lines "name=value" on standard error.
+// HOLD_MS, reads its text and caption, then presses OK. Lines "name=value" on standard error, among
+// them when the box was found.
 //
 //   box_closer.exe HOLD_MS
 #include <windows.h>
@@ -8,6 +9,14 @@
 #include <cstdlib>
 
 namespace {
+
+// Microseconds since 1970, comparable with the driver's clock.
+unsigned long long UnixMicroseconds() {
+  FILETIME now;
+  GetSystemTimePreciseAsFileTime(&now);
+  unsigned long long ticks = (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  return ticks / 10 - 11644473600ull * 1000000ull;
+}
 
 constexpr int kFindTimeoutMs = 60000;
 constexpr int kMessageTextId = 0xFFFF;  // the static control that holds a message box's text
@@ -27,7 +36,8 @@ int main(int argc, char** argv) {
     box = FindWindowW(L"#32770", nullptr);
     if (!box) Sleep(100);
   }
-  fprintf(stderr, "box_found=%d\n", box != nullptr);
+  fprintf(stderr, "box_found=%d\nfound_us=%llu\n", box != nullptr, UnixMicroseconds());
+  fflush(stderr);
   if (!box) return 1;
   Sleep(DWORD(hold_ms));
   fprintf(stderr, "box_still_there=%d\n", IsWindow(box) ? 1 : 0);

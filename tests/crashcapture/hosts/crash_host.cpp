@@ -3,18 +3,20 @@
 // in order; "name=value" lines go to standard error for the driver.
 //
 //   init | ids | hook | format HEX [callback] | threads N | heaplock | dllmain | echoheld
-//   clientlock | nothread | stdioheld | noaddressspace
-//   av | exception | overflow | smallstackoverflow | twofaults | userdump | dumplevel
+//   clientlock | nothread | stdioheld | noaddressspace | stackdata KIB | reports
+//   av | exception | overflow | smallstackoverflow | twofaults | userdump | dumplevel | knownfault
 // callback: extra (writes a text into LastMessage) or secondfault (also faults on a new thread
 // while the worker runs).
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "VXIdent.h"
 #include "client/library_wiring_win.h"
+#include "crashcapture/crash_capture.h"
 #include "crashmodule/vx_exception.h"
 #include "tests/support/fault_clock_win.h"
 
@@ -34,6 +36,9 @@ void ExitHookMarker() {
   WriteFile(f, "called", 6, &written, nullptr);
   CloseHandle(f);
   Line("exit_hook", 1);
+  const CrashWireReport& wire = LastCrashWireReport();
+  Line("parts_total", wire.parts_total);
+  Line("parts_sent", wire.parts_sent);
 }
 
 constexpr char kExtraText[] = "extra information from the host";
@@ -204,6 +209,34 @@ DWORD WINAPI FaultOnGo(LPVOID) {
   return 0;
 }
 
+// Faults at a place the driver can check the crash summary against: this function's address, the
+// address it returns to, and the image it lies in.
+__attribute__((noinline)) void FaultInKnownPlace() {
+  auto* base = reinterpret_cast<BYTE*>(GetModuleHandleA(nullptr));
+  auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  Line("host_base", reinterpret_cast<INT_PTR>(base));
+  Line("host_size", nt->OptionalHeader.SizeOfImage);
+  Line("host_stamp", nt->FileHeader.TimeDateStamp);
+  Line("fault_function", reinterpret_cast<INT_PTR>(&FaultInKnownPlace));
+  Line("return_address", reinterpret_cast<INT_PTR>(__builtin_return_address(0)));
+  *static_cast<volatile int*>(nullptr) = 4;
+}
+
+// A thread whose stack holds `kib` KiB of bytes that do not compress, so that a minidump with the
+// threads' stacks (MiniDumpNormal) makes a package of about that size.
+DWORD WINAPI HoldStackData(LPVOID kib_ptr) {
+  const size_t size = size_t(INT_PTR(kib_ptr)) * 1024;
+  auto* data = static_cast<volatile uint8_t*>(__builtin_alloca(size));
+  uint64_t x = 88172645463325252ull;
+  for (size_t i = 0; i < size; ++i) {
+    x ^= x << 13, x ^= x >> 7, x ^= x << 17;  // xorshift64
+    data[i] = uint8_t(x >> 56);
+  }
+  SetEvent(g_ready);
+  Sleep(INFINITE);
+  return data[0];
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -246,6 +279,17 @@ int main(int argc, char** argv) {
       BlockInEcho(true);
     } else if (!strcmp(op, "nothread")) {
       Line("threads_refused", RefuseNewThreads());
+    } else if (!strcmp(op, "stackdata")) {
+      INT_PTR kib = atoi(argv[++i]);
+      CreateThread(nullptr, SIZE_T(kib + 1024) * 1024, HoldStackData, reinterpret_cast<LPVOID>(kib),
+                   STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+      Line("stack_data", WaitForSingleObject(g_ready, 30000) == WAIT_OBJECT_0);
+    } else if (!strcmp(op, "reports")) {
+      // One report of each kind that is not a blob, sent at once.
+      Line("counter", VXIdent_Set_Counter(5, 1, 0));
+      Line("text", VXIdent_Set_Str(6, "a text of the crash host"));
+    } else if (!strcmp(op, "knownfault")) {
+      FaultInKnownPlace();
     } else if (!strcmp(op, "av")) {
       *static_cast<volatile int*>(nullptr) = 1;
     } else if (!strcmp(op, "exception")) {
