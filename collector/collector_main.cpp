@@ -95,6 +95,7 @@ int main(int argc, char** argv) {
   CrashSettings settings;
   settings.out_dir = AbsolutePath(options.out_dir);
   settings.max_dump_bytes = options.limits.max_dump_bytes;
+  settings.max_rebuilt_dump_bytes = options.limits.max_rebuilt_dump_bytes;
   settings.analysis.symbols_dir = options.symbols_dir;
   settings.analysis.symbolizer = options.symbolizer;
   if (pages) settings.page_base = "http://" + options.http_address + ":" + std::to_string(pages->port());

@@ -97,7 +97,9 @@ std::string CrashProcessor::Process(const CrashJob& job) {
   if (job.is_minidump) {
     ReadCrashDump(bytes, &report);
   } else {
-    ReadCrashReport(bytes, settings_.max_dump_bytes, &report);
+    size_t bound = job.rebuilt && settings_.max_rebuilt_dump_bytes > 0 ? settings_.max_rebuilt_dump_bytes
+                                                                       : settings_.max_dump_bytes;
+    ReadCrashReport(bytes, bound, &report);
   }
   CrashReportFiles files;
   if (budget_ && !budget_->Charge(CrashFilesBytes(report))) {

@@ -40,6 +40,7 @@ struct CrashJob {
 struct CrashSettings {
   std::string out_dir;
   size_t max_dump_bytes = 0;
+  size_t max_rebuilt_dump_bytes = 0;  // for a package rebuilt from its parts; 0: max_dump_bytes
   AnalysisOptions analysis;
   std::string page_base;  // "http://127.0.0.1:8080" when pages are served, else empty
 };

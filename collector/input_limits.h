@@ -17,6 +17,11 @@ constexpr size_t kMiB = size_t{1} << 20;
 // Over the network only the first 64512 bytes of a package arrive, whose real chunks inflate about
 // 4:1, so 8 MiB is only reached by a forged package (64512 bytes of zero chunks would give 52.6 MiB).
 constexpr size_t kDefaultNetworkDumpBytes = 8 * kMiB;
+// A package rebuilt from its parts comes whole too, up to the library's CrashPackageLimit (2 MiB
+// by default, 64 MiB at most). Real minidumps inflate about 4:1, so a default-sized package may
+// give some 8 MiB and a large one tens of MiB; a forger who sends that many parts has paid for the
+// bytes it sends, and each sender's open packages are bounded as they arrive.
+constexpr size_t kDefaultRebuiltDumpBytes = 64 * kMiB;
 // A package mailed by a player comes whole, and the crash host's MiniDumpWithFullMemory dump is
 // about 190 MB.
 constexpr size_t kDefaultIngestDumpBytes = 256 * kMiB;
@@ -70,6 +75,7 @@ constexpr size_t kMaxTrackedSenders = 65536;
 
 struct Limits {
   size_t max_dump_bytes = kDefaultNetworkDumpBytes;
+  size_t max_rebuilt_dump_bytes = kDefaultRebuiltDumpBytes;  // a package rebuilt from its parts
   SenderRates sender;
   uint64_t disk_budget_bytes = uint64_t{4096} * kMiB;  // files and store under --out together
 };

@@ -77,7 +77,8 @@ void Describe(CLI::App* app, Options* o, Raw* raw) {
   app->add_option("--symbols", o->symbols_dir, "folder of the game's PE files with their debug information");
   app->add_option("--symbolizer", o->symbolizer, "the llvm-symbolizer to run (default from PATH)")->check(not_empty);
   app->add_option("--max-dump-mib", raw->max_dump_mib,
-                  "largest minidump a package may inflate to (default 8, or 256 with --ingest)")
+                  "largest minidump a package may inflate to (default 8 for key 17's one datagram, "
+                  "64 for a package rebuilt from its parts, 256 with --ingest)")
       ->check(positive);
   app->add_option("--disk-budget-mib", raw->disk_budget_mib, "disk the files and the store may fill (default 4096)")
       ->check(positive);
@@ -129,6 +130,8 @@ bool ParseOptions(int argc, const char* const* argv, Options* options, std::stri
   options->limits.max_dump_bytes = raw.max_dump_mib > 0 ? static_cast<size_t>(raw.max_dump_mib * kMiB)
                                    : ingest            ? kDefaultIngestDumpBytes
                                                        : kDefaultNetworkDumpBytes;
+  options->limits.max_rebuilt_dump_bytes =
+      raw.max_dump_mib > 0 ? options->limits.max_dump_bytes : kDefaultRebuiltDumpBytes;
   if (raw.disk_budget_mib > 0) options->limits.disk_budget_bytes = static_cast<uint64_t>(raw.disk_budget_mib * kMiB);
   if (options->db_path.empty()) options->db_path = options->out_dir + "/collector.db";
   return true;

@@ -112,13 +112,15 @@ class CrashWire : public ::testing::Test {
   }
 
   // Crash jobs run at once, on the test's thread, as the crash worker would run them.
-  Session& MakeSession(bool with_store = false, const AnalysisOptions& analysis = AnalysisOptions()) {
+  Session& MakeSession(bool with_store = false, const AnalysisOptions& analysis = AnalysisOptions(),
+                       Limits limits = Limits()) {
     if (with_store) {
       std::string error;
       store_ = Store::Open(dir_ + "/collector.db", false, &error);
       EXPECT_TRUE(store_) << error;
     }
-    CrashSettings settings{dir_, Limits().max_dump_bytes, analysis, with_store ? "http://127.0.0.1:8080" : ""};
+    CrashSettings settings{dir_, limits.max_dump_bytes, limits.max_rebuilt_dump_bytes, analysis,
+                           with_store ? "http://127.0.0.1:8080" : ""};
     processor_ = std::make_unique<CrashProcessor>(settings, store_.get(), nullptr);
     SessionOutputs outputs;
     outputs.emit = [this](std::string_view line) { lines_.emplace_back(line); };
@@ -249,6 +251,29 @@ TEST_F(CrashWire, PackageInPartsWithLossesBecomesAWholeReport) {
   Send(parts.back());
   EXPECT_EQ(lines_.size(), 1u);
   EXPECT_EQ(session_->reassembler().stats().open_packages, 0u);
+}
+
+// Key 17's one datagram can only carry a cut package, so its bound is small; a rebuilt package is
+// whole and may inflate to much more.
+TEST_F(CrashWire, RebuiltPackageHasItsOwnInflateBound) {
+  Buffer dump;
+  const Buffer package = LargePackage(&dump);
+  for (bool rebuilt_bound_larger : {true, false}) {
+    SCOPED_TRACE(rebuilt_bound_larger);
+    lines_.clear();
+    Limits limits;
+    limits.max_dump_bytes = dump.size() / 2;
+    if (!rebuilt_bound_larger) limits.max_rebuilt_dump_bytes = limits.max_dump_bytes;
+    MakeSession(false, AnalysisOptions(), limits);
+    for (const Buffer& part : EncodePackageParts(package, kPackagePartParams, kWho, kWireId + rebuilt_bound_larger)) {
+      Send(part);
+    }
+    ASSERT_EQ(lines_.size(), 1u);
+    Json report = Json::parse(lines_[0]);
+    EXPECT_EQ(report["whole"], true);
+    EXPECT_EQ(report["minidump_valid"], rebuilt_bound_larger) << lines_[0];
+    EXPECT_EQ(report["minidump_bytes"] == dump.size(), rebuilt_bound_larger) << lines_[0];
+  }
 }
 
 TEST_F(CrashWire, PackageWithTooManyLossesIsGivenUpWhenSilent) {

@@ -81,7 +81,7 @@ class Limited : public ::testing::Test {
   void TearDown() override { std::filesystem::remove_all(dir_); }
 
   std::unique_ptr<Session> Start(const Limits& limits, DiskBudget* budget = nullptr) {
-    processor_ = std::make_unique<CrashProcessor>(CrashSettings{dir_, limits.max_dump_bytes, {}, ""}, nullptr, budget);
+    processor_ = std::make_unique<CrashProcessor>(CrashSettings{dir_, limits.max_dump_bytes, limits.max_rebuilt_dump_bytes, {}, ""}, nullptr, budget);
     SessionOutputs outputs;
     outputs.emit = [this](std::string_view line) { lines_.emplace_back(line); };
     outputs.crash = [this](CrashJob&& job) {

@@ -29,6 +29,7 @@ TEST(CollectorOptions, Defaults) {
   EXPECT_EQ(o.db_path, "collected/collector.db");
   EXPECT_FALSE(o.http);
   EXPECT_EQ(o.limits.max_dump_bytes, collector::kDefaultNetworkDumpBytes);
+  EXPECT_EQ(o.limits.max_rebuilt_dump_bytes, collector::kDefaultRebuiltDumpBytes);
 }
 
 TEST(CollectorOptions, ServiceOptions) {
@@ -42,6 +43,7 @@ TEST(CollectorOptions, ServiceOptions) {
   EXPECT_EQ(o.http_port, 8080);
   EXPECT_EQ(o.symbols_dir, "/syms");
   EXPECT_EQ(o.limits.max_dump_bytes, 2u << 20);
+  EXPECT_EQ(o.limits.max_rebuilt_dump_bytes, 2u << 20);  // given, it bounds every package
   EXPECT_EQ(o.limits.disk_budget_bytes, 10u << 20);
   EXPECT_EQ(o.limits.sender.crash_packages_per_minute, 3);
   EXPECT_EQ(o.limits.sender.saved_bytes_per_minute, 0.5);

@@ -28,7 +28,7 @@ class CollectorSession : public ::testing::Test {
 
   // Crash packages are processed at once, on the test's thread, as the crash worker would.
   Session MakeSession(bool raw = false, const Limits& limits = Limits()) {
-    processor_ = std::make_unique<CrashProcessor>(CrashSettings{dir_, limits.max_dump_bytes, {}, ""}, nullptr, nullptr);
+    processor_ = std::make_unique<CrashProcessor>(CrashSettings{dir_, limits.max_dump_bytes, limits.max_rebuilt_dump_bytes, {}, ""}, nullptr, nullptr);
     SessionOutputs outputs;
     outputs.emit = [this](std::string_view line) { lines_.emplace_back(line); };
     outputs.store = [this](StoredReport&& row) { rows_.push_back(std::move(row)); };

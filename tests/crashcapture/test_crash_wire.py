@@ -170,10 +170,6 @@ class WholePackage(CrashWireCase):
     """Packages of about 100 KB, 1 MiB and 8 MiB through a relay that drops 1%, repeats 1% and
     holds back 5% of the datagrams: the collector rebuilds each one whole."""
 
-    # The 8 MiB package inflates to a minidump of about 9.7 MB, above the 8 MiB the collector
-    # inflates by default of a package that came over the network.
-    collector_args = ("--max-dump-mib", "32")
-
     def crash_through_relay(self, stack_kib, seed, **keys):
         relay = LossyRelay(self.collector.port, drop=0.01, seed=seed)
         try:
