@@ -56,13 +56,17 @@ function(vx_add_wine_test name)
   if(VXIDENT_FLAVOUR STREQUAL "native")
     return()
   endif()
-  cmake_parse_arguments(ARG "OWN_PREFIX" "" "SOURCES;LIBS;ENVIRONMENT" ${ARGN})
+  # HOST_ONLY: the program reads what only the host has (the release tree), so the emulated
+  # machine, which runs the listed programs, leaves it out.
+  cmake_parse_arguments(ARG "OWN_PREFIX;HOST_ONLY" "" "SOURCES;LIBS;ENVIRONMENT" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest_main GTest::gtest)
   vx_json_bool(own_prefix "${ARG_OWN_PREFIX}")
   vx_json_object(environment ${ARG_ENVIRONMENT})
-  vx_list_test(wine_programs
-    "{\"name\": \"${name}\", \"file\": \"${name}.exe\", \"own_prefix\": ${own_prefix}, \"environment\": ${environment}}")
+  if(NOT ARG_HOST_ONLY)
+    vx_list_test(wine_programs
+      "{\"name\": \"${name}\", \"file\": \"${name}.exe\", \"own_prefix\": ${own_prefix}, \"environment\": ${environment}}")
+  endif()
   if(NOT VXIDENT_FLAVOUR STREQUAL "win64")
     return()
   endif()
