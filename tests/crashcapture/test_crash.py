@@ -14,7 +14,8 @@ from vxtest.crash_case import CRASH_TIMEOUT, FILTER_MEMORY, FULL_MEMORY, HOST, N
 from vxtest.crash_files import Minidump, inflate_package
 from vxtest.hosts import run_host, write_conf
 
-FULL_MEMORY_TIMEOUT = 240   # Wine's full-memory minidump of even a small host is about 190 MB
+# Wine's full-memory minidump of even a small host is about 190 MB.
+FULL_MEMORY_TIMEOUT = max(240, CRASH_TIMEOUT + 60)
 MODULE_EXCEPTION = 0xFFFF0002
 STACK_OVERFLOW = 0xC00000FD
 EXTRA_TEXT = b"extra information from the host"
