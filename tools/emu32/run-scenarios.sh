@@ -9,7 +9,7 @@ set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 bin=$1 collector=$2 work=$3 release=${4:-}
-limit=${VXIDENT_EMU32_LIMIT:-1500}
+limit=${VXIDENT_EMU32_LIMIT:-2400}
 
 for needed in "$bin/VXIdent.dll" "$bin/emu32_idle_host.exe" "$collector/collector"; do
   [ -f "$needed" ] || { echo "run-scenarios.sh: $needed is missing: build the win32 and native flavours" >&2; exit 1; }
