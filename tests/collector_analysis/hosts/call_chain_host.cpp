@@ -13,10 +13,16 @@ namespace {
 volatile int g_sink;
 volatile int* volatile g_target = nullptr;
 
+__attribute__((noinline)) int Settle(int value) { return g_sink + value; }
+
 // The "chain:" comments mark the line each frame must show; the test driver reads them from here.
+// Not a leaf: i686 GCC gives a leaf no frame even with -fno-omit-frame-pointer, and a walk along
+// frame pointers then passes over the leaf's caller.
 __attribute__((noinline)) int Gamma(int depth) {
   *g_target = depth;  // chain: Gamma (the fault: a write through a null pointer)
-  return g_sink + depth;
+  int result = Settle(depth);
+  g_sink = result;
+  return result * 7;
 }
 
 __attribute__((noinline)) int Beta(int depth) {
