@@ -14,7 +14,7 @@ import time
 
 from vxtest import EXIT_SKIPPED, settings, test_list
 
-DRIVER_LIMIT = 900  # seconds per driver file; a hung driver fails, the others still run
+DRIVER_LIMIT = 1200  # seconds per driver file; a hung driver fails, the others still run
 TESTS_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 

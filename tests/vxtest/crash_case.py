@@ -13,6 +13,8 @@ HOST = "crash_host.exe"
 # Any crash case: a minute on this machine, or the slower machine's own limit for one program (the
 # emulated machine starts each program ten times slower, and slower still when its host is busy).
 CRASH_TIMEOUT = max(60, settings.HOST_TIMEOUT)
+# A machine that raises one program's limit (the emulated one) runs programs ten times slower.
+SLOW_MACHINE = settings.HOST_TIMEOUT > 60
 STALL_BOUND = 40            # a stalled crash ends within the watchdog's 10 s plus Wine's start-up
 
 FILTER_MEMORY, NORMAL, FULL_MEMORY = 0x8, 0x0, 0x2
