@@ -18,13 +18,11 @@ import argparse
 import os
 import shutil
 import statistics
-import subprocess
 import tempfile
 import time
 
-from vxtest import settings
 from vxtest.collector import Collector
-from vxtest.hosts import write_conf
+from vxtest.hosts import benchmark_prefix, run_host, write_conf
 
 CONFIGS = [("default flags (S A E), small host", 0, "10101"),
            ("full memory, 64 MiB heap", 64, "10100")]
@@ -35,13 +33,10 @@ def one_run(args, heap_mib, flags):
     collector = Collector(os.path.join(work, "collected"))
     try:
         write_conf(work, ServerHost="127.0.0.1:%d" % collector.port)
-        env = dict(os.environ, WINEPREFIX=args.prefix, WINEDEBUG="-all")
-        child = subprocess.Popen(settings.WINE + [settings.program("crash_bench_host.exe"), str(heap_mib), flags],
-                                 cwd=work, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        _, err = child.communicate(timeout=args.timeout)
+        child = run_host("crash_bench_host.exe", [heap_mib, flags], work, timeout=args.timeout,
+                         env={"WINEPREFIX": args.prefix, "WINEDEBUG": "-all"})
         ended_us = time.time() * 1e6
-        values = dict(line.split("=", 1) for line in err.decode("latin-1").splitlines() if "=" in line)
-        values = {k: int(v) for k, v in values.items() if v.strip().isdigit()}
+        values = {k: int(v) for k, v in child.results if v.strip().isdigit()}
         reports = collector.events(1, timeout=10, event="crash_report")
         values["exit_code"] = child.returncode
         values["fault_to_end_us"] = ended_us - values["fault_us"]
@@ -58,9 +53,7 @@ def main():
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--timeout", type=int, default=600)
     args = parser.parse_args()
-    args.prefix = os.path.abspath(os.environ.get("WINEPREFIX") or os.path.join(settings.ROOT, "build", "win64",
-                                                                               "wineprefix"))
-    subprocess.run([os.path.join(settings.ROOT, "tools", "wine-prefix.sh"), "start", args.prefix], check=True)
+    args.prefix = benchmark_prefix()
 
     for title, heap_mib, flags in CONFIGS:
         runs = [one_run(args, heap_mib, flags) for _ in range(args.runs)]

@@ -10,18 +10,15 @@ as it arrives. The fault time is the host's clock just before its fault; Wine's 
 machine's, so the two differences are comparable. Goal: the summary within 50 ms of the fault.
 """
 import argparse
-import os
 import shutil
 import socket
 import statistics
 import struct
-import subprocess
 import tempfile
 import threading
 import time
 
-from vxtest import settings
-from vxtest.hosts import write_conf
+from vxtest.hosts import benchmark_prefix, run_host, write_conf
 
 KIND_BLOB, KIND_CRASH_SUMMARY = 4, 8
 GOAL_MS = 50
@@ -61,12 +58,10 @@ def one_run(args):
     receiver = StampingReceiver()
     try:
         write_conf(work, ServerHost="127.0.0.1:%d" % receiver.port, CrashSummary=1)
-        env = dict(os.environ, WINEPREFIX=args.prefix, WINEDEBUG="-all")
-        child = subprocess.run(settings.WINE + [settings.program("crash_bench_host.exe"), "0", "10101"],
-                               cwd=work, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
-                               timeout=args.timeout)
+        child = run_host("crash_bench_host.exe", [0, "10101"], work, timeout=args.timeout,
+                         env={"WINEPREFIX": args.prefix, "WINEDEBUG": "-all"})
         time.sleep(0.3)
-        values = dict(line.split("=", 1) for line in child.stderr.decode("latin-1").splitlines() if "=" in line)
+        values = dict(child.results)
         fault_us = int(values["fault_us"])
         summary_us = receiver.first.get(KIND_CRASH_SUMMARY)
         blob_us = receiver.first.get(KIND_BLOB)
@@ -83,9 +78,7 @@ def main():
     parser.add_argument("--runs", type=int, default=10)
     parser.add_argument("--timeout", type=int, default=120)
     args = parser.parse_args()
-    args.prefix = os.path.abspath(os.environ.get("WINEPREFIX") or os.path.join(settings.ROOT, "build", "win64",
-                                                                               "wineprefix"))
-    subprocess.run([os.path.join(settings.ROOT, "tools", "wine-prefix.sh"), "start", args.prefix], check=True)
+    args.prefix = benchmark_prefix()
     runs = [one_run(args) for _ in range(args.runs)]
     arrived = [r for r in runs if r["to_summary"] is not None]
     print("crash summary, %d runs: exit codes %s, summary arrived in %d, %d bytes" %

@@ -25,6 +25,15 @@ class HostResult:
         return [int(v) for k, v in self.results if k == name]
 
 
+def benchmark_prefix():
+    """The Wine prefix a benchmark runs its hosts in, with Wine's services started: WINEPREFIX, or
+    build/win64/wineprefix, the one ctest uses."""
+    prefix = os.path.abspath(os.environ.get("WINEPREFIX") or os.path.join(settings.ROOT, "build", "win64",
+                                                                           "wineprefix"))
+    subprocess.run([os.path.join(settings.ROOT, "tools", "wine-prefix.sh"), "start", prefix], check=True)
+    return prefix
+
+
 def run_host(name, args, cwd, timeout=None, env=None):
     """Runs a program of the build in cwd under Wine, with a time limit; returns its HostResult.
     env entries are added to this process's environment.
